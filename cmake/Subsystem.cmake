@@ -1,0 +1,27 @@
+# telvane_subsystem(NAME [DEPS lib...] [LIBS lib...])
+# Builds src/NAME/*.cpp into the static library telvane_NAME, adds it to
+# telvane_core, and builds tests/NAME/*.cpp (when present) into test_NAME.
+function(telvane_subsystem name)
+    cmake_parse_arguments(ARG "" "" "DEPS;LIBS;TEST_LIBS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+    add_library(telvane_${name} STATIC ${sources})
+    target_include_directories(telvane_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    foreach(dep IN LISTS ARG_DEPS)
+        target_link_libraries(telvane_${name} PUBLIC telvane_${dep})
+    endforeach()
+    target_link_libraries(telvane_${name} PUBLIC Threads::Threads ${ARG_LIBS})
+    target_link_libraries(telvane_core INTERFACE telvane_${name})
+
+    file(GLOB tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${name}/*.cpp)
+    if(TELVANE_BUILD_TESTS AND tests)
+        add_executable(test_${name} ${tests})
+        target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+        target_link_libraries(test_${name} PRIVATE telvane_${name} ${ARG_TEST_LIBS}
+                              GTest::gtest GTest::gtest_main)
+        target_compile_definitions(test_${name} PRIVATE
+            TELVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+            TELVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+        gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
+                             PROPERTIES TIMEOUT 120 LABELS ${name})
+    endif()
+endfunction()

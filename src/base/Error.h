@@ -1,0 +1,61 @@
+#pragma once
+// The program's error codes (they keep the numbers the crate tools have
+// always shown), the thread's last error, and the error texts.
+
+#include <cstdint>
+#include <string>
+
+namespace err {
+enum : uint32_t {
+    Success = 0,
+    NotFound = 2,
+    PathNotFound = 3,
+    AccessDenied = 5,
+    NotOpen = 6,
+    NoMemory = 8,
+    BadFormat = 11,
+    BadFrame = 13,
+    GatewayRefused = 22,
+    WriteFault = 29,
+    CatalogueDownload = 30,
+    NotSupported = 50,
+    BadParam = 87,
+    BrokenPipe = 109,
+    BadArguments = 160,
+    Busy = 170,
+    MoreData = 234,
+    Aborted = 995,
+    IoPending = 997,
+    Timeout = 1460,
+    ProxyType = 8256,
+    AddrInUse = 10048,
+    NetUnreachable = 10051,
+    ConnAborted = 10053,
+    ConnReset = 10054,
+    NotConnected = 10057,
+    ConnTimedOut = 10060,
+    ConnRefused = 10061,
+    HostUnreachable = 10065,
+    SocketsUnavailable = 10093,
+    HostNotFound = 11001,
+    // An operating-system error with no code of its own: the errno value
+    // is kept in the low bits so that its text is not lost.
+    SystemBase = 0x20000000,
+};
+}  // namespace err
+
+// The calling thread's last error.
+uint32_t GetLastErr();
+void SetLastErr(uint32_t code);
+
+// Maps an errno value to the program's code.
+uint32_t ErrnoToCode(int errnum);
+// Sets the last error from errno (or the given errno value) and returns it.
+uint32_t SetLastErrFromErrno();
+uint32_t SetLastErrFromErrno(int errnum);
+
+// English message for a code; empty when the code has none.
+std::string errorText(uint32_t code);
+
+// "%s ->%d\n%s\n", or "%s ->%d\n" when the code has no message.
+std::string formatErrorText(const std::string& prefix, uint32_t code);

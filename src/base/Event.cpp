@@ -1,0 +1,108 @@
+#include "base/Event.h"
+
+#include "base/Error.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <vector>
+
+CEvent::CEvent(bool manualReset, bool initiallySet)
+    : m_fd(eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)), m_manualReset(manualReset)
+{
+    if (m_fd < 0)
+        throw std::runtime_error("eventfd failed");
+}
+
+CEvent::~CEvent() { close(m_fd); }
+
+void CEvent::Set()
+{
+    const uint64_t one = 1;
+    // The counter only overflows after 2^64-2 sets; EAGAIN means it is set.
+    (void)!write(m_fd, &one, sizeof one);
+}
+
+void CEvent::Reset()
+{
+    uint64_t value;
+    (void)!read(m_fd, &value, sizeof value);
+}
+
+bool CEvent::IsSet() const
+{
+    pollfd p{m_fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+bool CEvent::TryConsume()
+{
+    if (m_manualReset)
+        return IsSet();
+    uint64_t value;
+    return read(m_fd, &value, sizeof value) == sizeof value;
+}
+
+bool CEvent::Wait(int timeoutMs)
+{
+    return WaitForAny({CWaitItem::Of(*this)}, timeoutMs) == 0;
+}
+
+int WaitForAny(std::span<const CWaitItem> items, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+
+    pollfd local[8];
+    std::vector<pollfd> heap;
+    pollfd* fds = local;
+    if (items.size() > std::size(local)) {
+        heap.resize(items.size());
+        fds = heap.data();
+    }
+    for (size_t i = 0; i < items.size(); ++i)
+        fds[i] = pollfd{items[i].fd, static_cast<short>(items[i].event ? POLLIN : items[i].events), 0};
+
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        int n = poll(fds, items.size(), wait);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastErrFromErrno();
+            return kWaitFailed;
+        }
+        if (n == 0) {
+            if (timeoutMs >= 0)
+                return kWaitTimeout;
+            continue;
+        }
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!fds[i].revents)
+                continue;
+            // Another waiter may have taken an auto-reset event first.
+            if (items[i].event && !items[i].event->TryConsume())
+                continue;
+            return static_cast<int>(i);
+        }
+        if (timeoutMs >= 0 && Clock::now() >= deadline)
+            return kWaitTimeout;
+    }
+}
+
+int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs)
+{
+    return WaitForAny(std::span<const CWaitItem>(items.begin(), items.size()), timeoutMs);
+}
+
+bool SleepOrEvent(CEvent& abort, int ms)
+{
+    return abort.Wait(ms);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Kernel-style events on eventfd, so that one poll can wait on events,
+// sockets and serial devices together.
+
+#include <cstddef>
+#include <initializer_list>
+#include <span>
+
+class CEvent {
+public:
+    explicit CEvent(bool manualReset = true, bool initiallySet = false);
+    ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    void Set();
+    void Reset();
+    // Whether the event is set, without consuming an auto-reset event.
+    bool IsSet() const;
+    // Waits until set (timeoutMs < 0: forever); consumes an auto-reset event.
+    bool Wait(int timeoutMs = -1);
+
+    int fd() const { return m_fd; }
+    bool isManualReset() const { return m_manualReset; }
+    // Consumes an auto-reset event when set; true when this caller got it.
+    bool TryConsume();
+
+private:
+    int m_fd;
+    bool m_manualReset;
+};
+
+// One thing to wait for: an event, or a file descriptor with poll events.
+struct CWaitItem {
+    CEvent* event = nullptr;
+    int fd = -1;
+    short events = 0;
+
+    static CWaitItem Of(CEvent& e) { return CWaitItem{&e, e.fd(), 0}; }
+    static CWaitItem Fd(int fd, short pollEvents) { return CWaitItem{nullptr, fd, pollEvents}; }
+};
+
+constexpr int kWaitTimeout = -1;
+constexpr int kWaitFailed = -2;
+constexpr int kInfinite = -1;
+
+// Waits until one item is ready; returns the lowest index of a ready item,
+// kWaitTimeout after timeoutMs (< 0: forever), or kWaitFailed (last error set).
+// An auto-reset event is consumed by the wait that reports it.
+int WaitForAny(std::span<const CWaitItem> items, int timeoutMs);
+int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs);
+
+// Sleeps up to ms unless the event is set first; true when it was set.
+bool SleepOrEvent(CEvent& abort, int ms);

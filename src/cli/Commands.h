@@ -1,0 +1,21 @@
+#pragma once
+// The sub-commands of telvane-cli. Each returns the process exit status:
+// 0 success, 1 failure of the work, 2 a usage error.
+
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+struct CliCommand {
+    const char* name;
+    const char* usage;
+    int (*run)(const Args& args);
+};
+
+// Prints "usage: telvane-cli <usage>" to standard error; returns 2.
+int usageError(const CliCommand& command);
+
+// One line per sub-command, in the order the help lists them.
+inline const std::vector<CliCommand> kCliCommands = {
+};

@@ -1,0 +1,36 @@
+// telvane-cli: Telvane's engines without the desktop, for scripts and servers.
+
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+int usageError(const CliCommand& command)
+{
+    std::fprintf(stderr, "usage: telvane-cli %s\n", command.usage);
+    return 2;
+}
+
+static int printUsage(FILE* out)
+{
+    std::fprintf(out, "usage: telvane-cli COMMAND [ARGS...]\n\ncommands:\n");
+    for (const auto& c : kCliCommands)
+        std::fprintf(out, "  %s\n", c.usage);
+    return 2;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return printUsage(stderr);
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+        printUsage(stdout);
+        return 0;
+    }
+    for (const auto& c : kCliCommands) {
+        if (std::strcmp(argv[1], c.name) == 0)
+            return c.run(Args(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "telvane-cli: unknown command '%s'\n", argv[1]);
+    return printUsage(stderr);
+}
