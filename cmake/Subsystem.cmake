@@ -1,13 +1,19 @@
-# telvane_subsystem(NAME [DEPS lib...] [LIBS lib...])
+# telvane_subsystem(NAME [DEPS subsystem...] [LIBS lib...] [TEST_LIBS lib...])
 # Builds src/NAME/*.cpp into the static library telvane_NAME, adds it to
 # telvane_core, and builds tests/NAME/*.cpp (when present) into test_NAME.
+# A folder with no sources yet adds nothing.
 function(telvane_subsystem name)
     cmake_parse_arguments(ARG "" "" "DEPS;LIBS;TEST_LIBS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+    if(NOT sources)
+        return()
+    endif()
     add_library(telvane_${name} STATIC ${sources})
     target_include_directories(telvane_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     foreach(dep IN LISTS ARG_DEPS)
-        target_link_libraries(telvane_${name} PUBLIC telvane_${dep})
+        if(TARGET telvane_${dep})
+            target_link_libraries(telvane_${name} PUBLIC telvane_${dep})
+        endif()
     endforeach()
     target_link_libraries(telvane_${name} PUBLIC Threads::Threads ${ARG_LIBS})
     target_link_libraries(telvane_core INTERFACE telvane_${name})
