@@ -1,0 +1,74 @@
+#pragma once
+// What the serial and the socket port share: a non-blocking descriptor,
+// waits on it together with the abort and pause events, the write loop, the
+// background reader and the closing sequence.
+//
+// Locking: m_fdLock guards the descriptor number. Every operation that uses
+// the descriptor holds it shared and waits on m_abort as well; Close sets
+// m_abort first, so those operations leave, and then takes it exclusively
+// to close the descriptor. Reads and writes are serialised by their own
+// locks, so one thread can read while another writes. m_closeLock orders
+// Open and Close; no lock is held while joining a thread.
+
+#include "ports/PortIO.h"
+#include "ports/PortReader.h"
+
+#include <mutex>
+#include <shared_mutex>
+#include <sys/types.h>
+
+class CPortIO_Fd : public CPortIO {
+public:
+    bool ReadExact(void* buffer, int count, int timeoutMs) override;
+    bool Write(const void* buffer, int count) override;
+    bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare) override;
+    CEvent& GetDataEvent() override { return m_dataReady; }
+    void Close() override;
+
+protected:
+    explicit CPortIO_Fd(CPortReader::Policy readerPolicy);
+    ~CPortIO_Fd() override;
+
+    // The descriptor, for use under m_fdLock.
+    int fd() const { return m_fd; }
+    // Publishes a freshly opened descriptor.
+    void Attach(int fd);
+    // Open's first steps: close, then clear the abort and pause state.
+    void PrepareOpen();
+
+    // Waits until the descriptor is readable, or the pause request (when
+    // wakeOnPause) arrives. Returns 1 readable, 0 paused (last error 995),
+    // -1 failure (6 not open, 995 aborted, 1460 timed out).
+    int WaitReadable(int timeoutMs, bool wakeOnPause);
+    // One read with the descriptor held, waiting for the first byte: the
+    // count (0 when ReadSome gave 0), or -1 with the last error.
+    int ReadBlocking(void* buffer, int max);
+
+    // Reads what is there without blocking: count, 0, or -1 with errno
+    // (EAGAIN when nothing is there).
+    virtual ssize_t ReadSome(int fd, void* buffer, size_t max) = 0;
+    // Writes what fits without blocking: count or -1 with errno.
+    virtual ssize_t WriteSome(int fd, const void* buffer, size_t count) = 0;
+    // ReadExact's read step: bytes read, 0 to wait again, -1 failure.
+    virtual int ReadExactStep(void* buffer, int max) = 0;
+    // Whether the reader may start: the port is open (or opening).
+    virtual bool ReadyForReader() = 0;
+    // Called by Close with the descriptor still open, under the close lock.
+    virtual void BeforeClose(int fd);
+    // Called by Close after the descriptor is closed, under the close lock.
+    virtual void AfterClose();
+    // Called by Close before the reader is stopped: ends other workers.
+    virtual void StopWorkers();
+
+    CEvent m_abort{true};
+    CEvent m_pauseRequest{true};
+    CEvent m_dataReady{true};
+    std::recursive_mutex m_readLock;
+    std::recursive_mutex m_writeLock;
+    std::mutex m_closeLock;
+    mutable std::shared_mutex m_fdLock;
+    CPortReader m_reader;
+
+private:
+    int m_fd = -1;
+};
