@@ -1,9 +1,11 @@
 #include "shell/HttpFetch.h"
 
 #include "base/Error.h"
+#include "language/Match.h"
 #include "shell/HttpFetchFile.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
@@ -86,6 +88,20 @@ private:
     std::string m_path;
 };
 
+// The "Content-Length" value of a response head; 0 when absent or beyond
+// 64 bits.
+int64_t ContentLengthOf(const std::string& headers)
+{
+    CMatch header("Content-Length:[ \t]*\\c[0-9]+\\c", true);
+    if (!header.Match(headers.c_str(), 0))
+        return 0;
+    std::string digits = header.GetCapture(1, 2, headers.c_str());
+    int64_t length = 0;
+    if (std::from_chars(digits.data(), digits.data() + digits.size(), length).ec != std::errc())
+        return 0;
+    return length;
+}
+
 }  // namespace
 
 CHttpFetch::CHttpFetch() = default;
@@ -95,7 +111,7 @@ bool CHttpFetch::Open(const std::string& url)
 {
     Close();
     m_file = std::make_unique<CHttpFile>(url, m_connectMs, m_stallSeconds);
-    m_contentLength = 0;
+    m_contentLength = ContentLengthOf(m_file->GetRawHeaders());
     m_count = 0;
     int status = m_file->GetStatus();
     if (status >= 200 && status <= 299)

@@ -93,7 +93,8 @@ CHttpFile::CHttpFile(const std::string& url, long connectMs, long stallSeconds) 
     curl_multi_add_handle(m_multi, m_easy);
 
     RunUntil([this] { return m_headersDone; });
-    if (m_done && m_result != CURLE_OK) {
+    // A failure after the head has arrived is reported by Read.
+    if (!m_headersDone && m_done && m_result != CURLE_OK) {
         CInternetException failure(CodeOfCurlError(m_result, m_easy), GetErrorMessage());
         Release();
         throw failure;
