@@ -16,6 +16,9 @@ struct CliCommand {
 // Prints "usage: telvane-cli <usage>" to standard error; returns 2.
 int usageError(const CliCommand& command);
 
+int runHex(const Args& args);
+
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
+    {"hex", "hex FILE [--intel] [--align] [--walk G] [--bin OUT]", runHex},
 };

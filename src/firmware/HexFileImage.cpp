@@ -1,0 +1,134 @@
+#include "firmware/HexFileImage.h"
+
+#include "base/Error.h"
+
+#include <algorithm>
+
+namespace {
+constexpr size_t kMaxOpenErrorText = 256;
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+constexpr uint64_t kAbortTestInterval = 4096;
+}  // namespace
+
+bool CHexImage::Load(const std::string& path)
+{
+    CFileStream file;
+    if (!file.Open(path)) {
+        m_error = errorText(GetLastErr()).substr(0, kMaxOpenErrorText);
+        return false;
+    }
+    return LoadFrom(file);
+}
+
+bool CHexImage::LoadFrom(CByteStream& stream)
+{
+    m_error.clear();
+    m_charsRead.store(0, std::memory_order_relaxed);
+    m_current = _MEMBLK{};
+    m_abortTested = false;
+    m_imageBytes = 0;
+    for (const auto& block : m_blocks)
+        m_imageBytes += block.data.size();
+
+    CHexTokenizer tokens(stream, m_mark, m_typedMark);
+    const char* error = ReadRecords(tokens);
+    m_charsRead.store(static_cast<uint32_t>(tokens.Consumed()), std::memory_order_relaxed);
+    StoreCurrent();
+    if (error) {
+        m_error = error;
+        return false;
+    }
+    if (!JoinAndSort()) {
+        m_error = kHexOverloadAddress;
+        return false;
+    }
+    return true;
+}
+
+void CHexImage::Clear()
+{
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_current = _MEMBLK{};
+    m_imageBytes = 0;
+    m_dataBytes = 0;
+    m_charsRead.store(0, std::memory_order_relaxed);
+    m_abort = nullptr;
+}
+
+uint32_t CHexImage::GetStart() const { return m_blocks.empty() ? 0 : m_blocks.front().start; }
+
+uint32_t CHexImage::GetEnd() const
+{
+    return m_blocks.empty() ? 0 : static_cast<uint32_t>(m_blocks.back().end());
+}
+
+bool CHexImage::AddData(uint64_t address, const uint8_t* bytes, uint32_t count, const char*& error)
+{
+    m_dataBytes += count;
+    // The end address must stay a 32-bit number.
+    if (address + count >= kAddressSpace) {
+        error = kHexOverloadAddress;
+        return false;
+    }
+    if (m_imageBytes + count > kMaxImageBytes) {
+        error = kHexBufferTooSmall;
+        return false;
+    }
+    m_imageBytes += count;
+    if (m_current.data.empty()) {
+        m_current.start = static_cast<uint32_t>(address);
+        m_current.data.assign(bytes, bytes + count);
+    } else if (address == m_current.end()) {
+        m_current.data.insert(m_current.data.end(), bytes, bytes + count);
+    } else {
+        StoreCurrent();
+        m_current.start = static_cast<uint32_t>(address);
+        m_current.data.assign(bytes, bytes + count);
+    }
+    return true;
+}
+
+bool CHexImage::AbortRequested(uint64_t consumed)
+{
+    m_charsRead.store(static_cast<uint32_t>(consumed), std::memory_order_relaxed);
+    if (!m_abort || (m_abortTested && consumed - m_lastAbortTest < kAbortTestInterval))
+        return false;
+    m_abortTested = true;
+    m_lastAbortTest = consumed;
+    return m_abort->IsSet();
+}
+
+void CHexImage::StoreCurrent()
+{
+    m_blocks.push_back(std::move(m_current));
+    m_current = _MEMBLK{};
+}
+
+bool CHexImage::JoinAndSort()
+{
+    // An empty block sorts before a block with the same start, so that it
+    // is joined to it instead of being taken for an overlap.
+    std::stable_sort(m_blocks.begin(), m_blocks.end(), [](const _MEMBLK& a, const _MEMBLK& b) {
+        return a.start != b.start ? a.start < b.start : a.data.size() < b.data.size();
+    });
+    std::vector<_MEMBLK> joined;
+    joined.reserve(m_blocks.size());
+    for (auto& block : m_blocks) {
+        if (!joined.empty() && joined.back().end() == block.start) {
+            auto& tail = joined.back().data;
+            tail.insert(tail.end(), block.data.begin(), block.data.end());
+        } else {
+            joined.push_back(std::move(block));
+        }
+    }
+    m_blocks = std::move(joined);
+
+    uint64_t reach = 0;
+    for (size_t i = 0; i < m_blocks.size(); ++i) {
+        if (i > 0 && m_blocks[i].start < reach)
+            return false;
+        reach = std::max(reach, m_blocks[i].end());
+    }
+    return true;
+}
