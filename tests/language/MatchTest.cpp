@@ -1,12 +1,11 @@
 #include "language/Match.h"
 #include "language/SeekReader.h"
+#include "TempFile.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -202,24 +201,6 @@ TEST(MatchTest, IgnoreCaseAppliesAtEveryDepth)
     EXPECT_TRUE(m.Match("XdC", 0));
     EXPECT_EQ(m.GetGroupAlternative(2), 1);
 }
-
-class CTempFile {
-public:
-    explicit CTempFile(const std::string& content)
-    {
-        char name[] = "/tmp/telvane-match-XXXXXX";
-        int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
-        m_path = name;
-    }
-    ~CTempFile() { unlink(m_path.c_str()); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 TEST(MatchTest, StreamFormMatchesAtThePositionOnly)
 {
