@@ -1,0 +1,17 @@
+#pragma once
+// Finds the first anchor of an HTML page whose visible text matches a
+// pattern, and gives back its target and the pattern's captures.
+
+#include "language/Match.h"
+
+#include <string>
+
+// Anchors are tried in page order. An anchor's text is cleaned before the
+// match: CR and LF removed, tags removed, "&nbsp;", "&lt;", "&gt;", "&quot;"
+// and "&amp;" replaced in that order. On a match: true, href holds the
+// anchor's target, match holds linkPattern compiled with ignoreCase and
+// matched on the cleaned text, which goes to linkText (the text its
+// captures refer to). False with the last error 2 when no anchor matches,
+// 87 when linkPattern does not compile or cannot be matched.
+bool FindLink(const char* text, const char* linkPattern, bool ignoreCase, std::string& href, CMatch& match,
+              std::string& linkText);
