@@ -17,8 +17,12 @@ struct CliCommand {
 int usageError(const CliCommand& command);
 
 int runHex(const Args& args);
+int runDecode(const Args& args);
+int runPorts(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
     {"hex", "hex FILE [--intel] [--align] [--walk G] [--bin OUT]", runHex},
+    {"decode", "decode FILE [--shared-codes] [--dump]", runDecode},
+    {"ports", "ports", runPorts},
 };

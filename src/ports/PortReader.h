@@ -38,8 +38,6 @@ public:
     // For Open: lets a reader run again (a reader stopped from its own
     // callback keeps running if the port was reopened meanwhile).
     void Rearm();
-    // Whether the calling thread is the reader.
-    bool OnReaderThread() const;
 
 private:
     void Run();
