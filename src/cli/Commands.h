@@ -19,10 +19,14 @@ int usageError(const CliCommand& command);
 int runHex(const Args& args);
 int runDecode(const Args& args);
 int runPorts(const Args& args);
+int runCatalogue(const Args& args);
+int runFindLink(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
     {"hex", "hex FILE [--intel] [--align] [--walk G] [--bin OUT]", runHex},
     {"decode", "decode FILE [--shared-codes] [--dump]", runDecode},
     {"ports", "ports", runPorts},
+    {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE]", runCatalogue},
+    {"findlink", "findlink URL PATTERN", runFindLink},
 };
