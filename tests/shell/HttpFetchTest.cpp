@@ -197,6 +197,16 @@ TEST_F(HttpFetchTest, StalledServerTimesOut)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(m_fetch.GetCount(), 100);
     EXPECT_TRUE(m_dir.Entries().empty());
+
+    // A server that takes the connection and never answers.
+    start = std::chrono::steady_clock::now();
+    try {
+        m_fetch.Open(m_peer.Url("/silent"));
+        ADD_FAILURE() << "Open returned from a silent server";
+    } catch (const CInternetException& e) {
+        EXPECT_EQ(e.GetError(), err::Timeout) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(HttpFetchTest, DownloadReportsStreamSwitchThenEachChunk)

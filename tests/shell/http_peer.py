@@ -10,6 +10,7 @@ standard input closes (the test process ended) or it is terminated.
   /chunked/N        N bytes in chunks of 1000
   /cut/N            Content-Length N, half the body, then the connection closes
   /stall/N          Content-Length N, 100 bytes, then nothing for 60 s
+  /silent           nothing at all for 60 s
   /redirect/PATH    302 to /PATH
   /echo             the request line and headers as the body
   /files/NAME       the file NAME from the folder given with --root
@@ -83,6 +84,9 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(60)
             self.close_connection = True
+        elif kind == "silent":
+            time.sleep(60)
+            self.close_connection = True
         elif kind == "redirect":
             self.send_response(302)
             self.send_header("Location", "/" + arg)
@@ -109,6 +113,8 @@ def main():
     Handler.root = options.root
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
+    # Clients that hang up early (cancelled downloads, time-outs) are expected.
+    server.handle_error = lambda request, client_address: None
     print(server.server_address[1], flush=True)
 
     def end_with_parent():
