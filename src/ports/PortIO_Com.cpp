@@ -9,7 +9,6 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -245,6 +244,42 @@ bool CPortIO_Com::OpenSpec(std::string_view spec)
     return Open();
 }
 
+bool CPortIO_Com::MakeLineSettings(termios& t, int32_t baud, int32_t byteSize, int32_t parity, int32_t stop)
+{
+    cfmakeraw(&t);
+    t.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK | ISTRIP);
+    t.c_cflag &= ~(CSIZE | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    switch (byteSize) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    case 8: t.c_cflag |= CS8; break;
+    default: return failWith(err::BadParam);
+    }
+    if (!setParityBits(t, parity))
+        return failWith(err::BadParam);
+    // One and a half stop bits are what the UART sends for CSTOPB with
+    // five data bits.
+    if (stop == kStop1_5 || stop == kStop2)
+        t.c_cflag |= CSTOPB;
+    else if (stop != kStop1)
+        return failWith(err::BadParam);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+    const BaudCode* code = nullptr;
+    for (const auto& b : kBauds)
+        if (b.baud == baud)
+            code = &b;
+    if (!code)
+        return failWith(err::BadParam);
+    cfsetispeed(&t, code->code);
+    cfsetospeed(&t, code->code);
+    return true;
+}
+
 bool CPortIO_Com::ConfigureDevice(int fd, const Settings& s)
 {
     termios t;
@@ -252,37 +287,8 @@ bool CPortIO_Com::ConfigureDevice(int fd, const Settings& s)
         SetLastErrFromErrno();
         return false;
     }
-    cfmakeraw(&t);
-    t.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK | ISTRIP);
-    t.c_cflag &= ~(CSIZE | CSTOPB | CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD;
-    switch (s.byteSize) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: return failWith(err::BadParam);
-    }
-    if (!setParityBits(t, s.parity))
-        return failWith(err::BadParam);
-    // One and a half stop bits are what the UART sends for CSTOPB with
-    // five data bits.
-    if (s.stop == kStop1_5 || s.stop == kStop2)
-        t.c_cflag |= CSTOPB;
-    else if (s.stop != kStop1)
-        return failWith(err::BadParam);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    t.c_cc[VSTART] = 0x11;
-    t.c_cc[VSTOP] = 0x13;
-    const BaudCode* baud = nullptr;
-    for (const auto& b : kBauds)
-        if (b.baud == s.baud)
-            baud = &b;
-    if (!baud)
-        return failWith(err::BadParam);
-    cfsetispeed(&t, baud->code);
-    cfsetospeed(&t, baud->code);
+    if (!MakeLineSettings(t, s.baud, s.byteSize, s.parity, s.stop))
+        return false;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         SetLastErrFromErrno();
         return false;
@@ -387,7 +393,9 @@ ssize_t CPortIO_Com::WriteSome(int fd, const void* buffer, size_t count) { retur
 
 int CPortIO_Com::Read(void* buffer, int max)
 {
-    std::lock_guard readLock(m_readLock);
+    std::unique_lock<std::recursive_mutex> readLock;
+    if (!LockForRead(readLock))
+        return 0;
     int n = ReadBlocking(buffer, max);
     if (n < 0)
         return 0;

@@ -12,6 +12,7 @@
 #include <linux/serial.h>
 #include <mutex>
 #include <string>
+#include <termios.h>
 
 class CPortIO_Com : public CPortIO_Fd {
 public:
@@ -49,6 +50,10 @@ public:
 
     // The device path that Open uses for a "ComName".
     static std::string DevicePath(const std::string& name);
+    // Puts the line settings into t on top of raw mode with no flow
+    // control; false (87) for a baud rate, size, parity or stop code that
+    // the device cannot take.
+    static bool MakeLineSettings(termios& t, int32_t baud, int32_t byteSize, int32_t parity, int32_t stop);
 
 protected:
     ssize_t ReadSome(int fd, void* buffer, size_t max) override;

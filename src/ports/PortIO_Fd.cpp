@@ -82,6 +82,24 @@ int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause)
     }
 }
 
+bool CPortIO_Fd::LockForRead(std::unique_lock<std::recursive_mutex>& readLock)
+{
+    {
+        std::shared_lock fdLock(m_fdLock);
+        if (m_fd < 0) {
+            SetLastErr(err::NotOpen);
+            return false;
+        }
+    }
+    readLock = std::unique_lock(m_readLock);
+    std::shared_lock fdLock(m_fdLock);
+    if (m_fd < 0) {
+        SetLastErr(err::Aborted);
+        return false;
+    }
+    return true;
+}
+
 int CPortIO_Fd::ReadBlocking(void* buffer, int max)
 {
     if (max < 0) {
@@ -121,14 +139,9 @@ bool CPortIO_Fd::ReadExact(void* buffer, int count, int timeoutMs)
     }
     // Held across the loop so that another reader cannot take bytes out of
     // the middle of this one's block.
-    std::lock_guard readLock(m_readLock);
-    {
-        std::shared_lock fdLock(m_fdLock);
-        if (m_fd < 0) {
-            SetLastErr(err::NotOpen);
-            return false;
-        }
-    }
+    std::unique_lock<std::recursive_mutex> readLock;
+    if (!LockForRead(readLock))
+        return false;
     auto* out = static_cast<uint8_t*>(buffer);
     int got = 0;
     while (got < count) {
@@ -149,11 +162,18 @@ bool CPortIO_Fd::Write(const void* buffer, int count)
         SetLastErr(err::BadParam);
         return false;
     }
-    std::lock_guard writeLock(m_writeLock);
     {
         std::shared_lock fdLock(m_fdLock);
         if (m_fd < 0) {
             SetLastErr(err::NotOpen);
+            return false;
+        }
+    }
+    std::lock_guard writeLock(m_writeLock);
+    {
+        std::shared_lock fdLock(m_fdLock);
+        if (m_fd < 0) {
+            SetLastErr(err::Aborted);  // closed while this writer waited
             return false;
         }
         const auto* bytes = static_cast<const uint8_t*>(buffer);

@@ -40,6 +40,9 @@ protected:
     // wakeOnPause) arrives. Returns 1 readable, 0 paused (last error 995),
     // -1 failure (6 not open, 995 aborted, 1460 timed out).
     int WaitReadable(int timeoutMs, bool wakeOnPause);
+    // Takes the read lock of an open port: false with 6 when it is not
+    // open, with 995 when it was closed while this caller waited for it.
+    bool LockForRead(std::unique_lock<std::recursive_mutex>& readLock);
     // One read with the descriptor held, waiting for the first byte: the
     // count (0 when ReadSome gave 0), or -1 with the last error.
     int ReadBlocking(void* buffer, int max);

@@ -606,7 +606,9 @@ ssize_t CPortIO_Socket::WriteSome(int fd, const void* buffer, size_t count)
 
 int CPortIO_Socket::Read(void* buffer, int max)
 {
-    std::lock_guard readLock(m_readLock);
+    std::unique_lock<std::recursive_mutex> readLock;
+    if (!LockForRead(readLock))
+        return -1;
     int n = ReadBlocking(buffer, max);
     if (n < 0)
         return -1;
