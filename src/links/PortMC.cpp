@@ -1,0 +1,213 @@
+#include "links/PortMC.h"
+
+#include "base/Error.h"
+#include "links/PortMCFrame.h"
+
+#include <chrono>
+#include <thread>
+
+CPortMC::~CPortMC() = default;
+
+bool VariantToInt(const CVariant& value, int32_t& out)
+{
+    int64_t n;
+    if (!value.ToNumber(n) || n < INT32_MIN || n > INT32_MAX) {
+        SetLastErr(err::BadParam);
+        return false;
+    }
+    out = static_cast<int32_t>(n);
+    return true;
+}
+
+bool CPortMC::NextChainedProperty(CPropertyCursor& cursor, std::atomic<bool>& inPort, _PROPDEF& entry, bool restart)
+{
+    if (restart)
+        inPort = false;
+    if (!inPort) {
+        if (cursor.Next(entry, restart))
+            return true;
+        inPort = true;
+        return m_port->GetNextProperty(entry, true);
+    }
+    return m_port->GetNextProperty(entry, false);
+}
+
+bool CPortMC::SetOwnProperty(const _PROPDEF* table, std::string_view name, const CVariant& value)
+{
+    if (const _PROPDEF* p = FindProperty(table, name, value.type()))
+        return SetPropertyById(p->id, value);
+    return m_port->SetProperty(name, value);
+}
+
+bool CPortMC::GetProperty(int32_t id, CVariant& value) { return m_port->GetProperty(id, value); }
+
+bool CPortMC::SetProperty(std::string_view name, const CVariant& value) { return m_port->SetProperty(name, value); }
+
+bool CPortMC::SetPropertyById(int32_t id, const CVariant& value) { return m_port->SetPropertyById(id, value); }
+
+bool CPortMC::Open() { return m_port->Open(); }
+
+void CPortMC::Close() { m_port->Close(); }
+
+bool CPortMC::IsOpen() { return m_port->IsOpen(); }
+
+bool CPortMC::WaitUntilOpen(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (IsOpen())
+            return true;
+        if (GetLastErr() != err::IoPending)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            SetLastErr(err::Timeout);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void CPortMC::SetMonitor(void* context, PortMonitor monitor)
+{
+    std::unique_lock lock(m_monitorLock);
+    m_monitor = monitor;
+    m_monitorContext = context;
+}
+
+void CPortMC::Monitor(int direction, const uint8_t* bytes, int count)
+{
+    std::shared_lock lock(m_monitorLock);
+    if (m_monitor)
+        m_monitor(m_monitorContext, direction, bytes, count);
+}
+
+void CPortMC::ReaderTrampoline(CPortIO*, void* context)
+{
+    auto* link = static_cast<CPortMC*>(context);
+    LinkReaderCallback reader;
+    void* readerContext;
+    {
+        std::lock_guard lock(link->m_readerLock);
+        reader = link->m_reader;
+        readerContext = link->m_readerContext;
+    }
+    if (reader)
+        reader(link, readerContext);
+}
+
+bool CPortMC::AsyncRead(LinkReaderCallback callback, void* context)
+{
+    if (callback == kLinkReaderPause)
+        return m_port->PauseReader();
+    if (callback == kLinkReaderResume)
+        return m_port->ResumeReader();
+    {
+        std::lock_guard lock(m_readerLock);
+        m_reader = callback;
+        m_readerContext = context;
+    }
+    return m_port->AsyncRead(&CPortMC::ReaderTrampoline, this, nullptr, nullptr);
+}
+
+void CPortMC::TakeCommandCcbid(int) {}
+
+bool CPortMC::WriteBytes(const void* bytes, int count) { return m_port->Write(bytes, count); }
+
+bool CPortMC::ReceiveSerialFrame(uint8_t* buffer, int& count, int timeoutMs)
+{
+    std::lock_guard lock(m_receiveLock);
+    uint8_t frame[2 + 255 + 2];
+    do {
+        if (!m_port->ReadExact(frame, 1, timeoutMs))
+            return false;
+    } while (frame[0] != mcframe::kStart);
+    if (!m_port->ReadExact(frame + 1, 1, kFrameByteTimeoutMs))
+        return false;
+    const int n = frame[1];
+    if (n < 2) {
+        SetLastErr(err::BadFrame);
+        return false;
+    }
+    if (!m_port->ReadExact(frame + 2, n, kFrameByteTimeoutMs))
+        return false;
+    if (!mcframe::SerialCrcOk(frame, static_cast<size_t>(n) + 2)) {
+        SetLastErr(err::BadFrame);
+        return false;
+    }
+    const int length = n - 2;
+    if (length > count) {
+        count = length;
+        SetLastErr(err::MoreData);
+        return false;
+    }
+    std::copy(frame + 2, frame + 2 + length, buffer);
+    count = length;
+    Monitor(1, buffer, length);
+    SetLastErr(err::Success);
+    return true;
+}
+
+void CPortMC::DropStaleInput()
+{
+    uint8_t scrap[512];
+    while (m_port->WaitForData(0) && GetLastErr() == err::Success) {
+        if (m_port->Read(scrap, sizeof scrap) <= 0)
+            break;
+    }
+}
+
+bool CPortMC::Command(const uint8_t* command, int count, uint8_t* reply, int& replyCount, int timeoutMs, int ccbid)
+{
+    std::lock_guard lock(m_commandLock);
+    if (ccbid != -1)
+        TakeCommandCcbid(ccbid);
+    const bool paused = m_port->PauseReader();
+
+    if (m_staleInput) {
+        DropStaleInput();
+        m_staleInput = false;
+    }
+    const uint8_t sequence = m_sequence++;
+    uint32_t result = err::Success;
+    if (count < 0 || count > mcframe::kMaxPayload - 2) {
+        result = err::BadParam;
+    } else {
+        uint8_t payload[mcframe::kMaxPayload];
+        payload[0] = mcframe::kHeader;
+        payload[1] = sequence;
+        std::copy(command, command + count, payload + 2);
+        uint8_t answer[kReplyBufferSize];
+        int answerCount = sizeof answer;
+        if (!SendFrame(payload, count + 2, timeoutMs) || !ReceiveFrame(answer, answerCount, timeoutMs)) {
+            result = GetLastErr();
+            if (result == err::MoreData)
+                replyCount = answerCount;
+        } else if (answerCount < 2 || answer[0] != mcframe::kHeader || answer[1] != sequence) {
+            result = err::BadFrame;
+            replyCount = answerCount;
+        } else if (answerCount - 2 > replyCount) {
+            result = err::MoreData;
+            replyCount = answerCount - 2;
+        } else {
+            std::copy(answer + 2, answer + answerCount, reply);
+            replyCount = answerCount - 2;
+        }
+    }
+    if (result == err::Timeout || result == err::BadFrame)
+        m_staleInput = true;
+
+    if (paused)
+        m_port->ResumeReader();
+    SetLastErr(result);
+    return result == err::Success;
+}
+
+void CopySettings(CPortMC& source, CPortMC& target)
+{
+    _PROPDEF entry;
+    for (bool more = source.GetNextProperty(entry, true); more; more = source.GetNextProperty(entry, false)) {
+        CVariant value;
+        if (source.GetProperty(entry.id, value))
+            target.SetPropertyById(entry.id, value);
+    }
+}
