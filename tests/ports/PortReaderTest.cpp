@@ -43,8 +43,11 @@ struct Sink {
         self->inside = false;
         bool close = self->closeFromCallback, pause = self->pauseFromCallback;
         l.unlock();
-        if (pause)
-            self->pauseResult = port->PauseReader();
+        if (pause) {
+            bool paused = port->PauseReader();
+            std::lock_guard again(self->lock);
+            self->pauseResult = paused;
+        }
         self->running = false;
         if (close)
             port->Close();
@@ -162,9 +165,9 @@ TEST_F(Reader, PauseFromTheCallbackItselfDoesNotDeadlock)
     pty.Send({1});
     ASSERT_TRUE(sink.WaitBytes(1));
     std::this_thread::sleep_for(50ms);
-    EXPECT_TRUE(sink.pauseResult);
     {
         std::lock_guard l(sink.lock);
+        EXPECT_TRUE(sink.pauseResult);
         sink.pauseFromCallback = false;
     }
     pty.Send({2});
@@ -176,7 +179,10 @@ TEST_F(Reader, PauseFromTheCallbackItselfDoesNotDeadlock)
 
 TEST_F(Reader, CloseFromTheCallbackEndsTheReaderAndThePortReopens)
 {
-    sink.closeFromCallback = true;
+    {
+        std::lock_guard l(sink.lock);
+        sink.closeFromCallback = true;
+    }
     ASSERT_TRUE(Start());
     pty.Send({1});
     ASSERT_TRUE(sink.WaitBytes(1));
@@ -185,7 +191,10 @@ TEST_F(Reader, CloseFromTheCallbackEndsTheReaderAndThePortReopens)
         std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(port.IsOpen());
 
-    sink.closeFromCallback = false;
+    {
+        std::lock_guard l(sink.lock);
+        sink.closeFromCallback = false;
+    }
     ASSERT_TRUE(port.Open());
     ASSERT_TRUE(Start());
     pty.Send({2});
@@ -266,7 +275,10 @@ TEST_F(Reader, CloseWhilePausersWaitAndReaderRunsThenReopen)
 {
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
-        sink.holdInside = true;
+        {
+            std::lock_guard l(sink.lock);
+            sink.holdInside = true;
+        }
         ASSERT_TRUE(Start());
         pty.Send({static_cast<uint8_t>(round)});
         ASSERT_TRUE(sink.WaitInside());
