@@ -1,0 +1,43 @@
+#pragma once
+// Format texts come from decode files that users edit and share, so one is
+// used only when it holds exactly one printf conversion that fits the value:
+//   - integer kinds: d i u x X o c, with flags (- + space # 0 '), width and
+//     precision; any length modifier is dropped and replaced by ours;
+//   - floating kinds: f F e E g G a A, the value passed as double;
+//   - char and bstr bytes: also s, which prints the byte as a character;
+//   - "%%" is a literal percent and no conversion.
+// Anything else (no conversion, two, '*' widths, %n, %p, %s on a number, a
+// width or precision above kMaxFormatWidth, a NUL) is ignored and the value
+// gets the default text of its kind.
+
+#include <cstdint>
+#include <string>
+
+class CFieldFormat {
+public:
+    static constexpr int kMaxFormatWidth = 512;
+
+    enum class Use : uint8_t {
+        Default,    // no usable format
+        Signed,     // d i c: the value as int
+        Unsigned,   // u x X o: the value as unsigned
+        Character,  // s on a byte
+        Floating,   // the value as double
+    };
+
+    CFieldFormat() = default;
+    CFieldFormat(const std::string& format, int32_t kind);
+
+    Use GetUse() const { return m_use; }
+    // The format with its length modifier removed; empty when unused.
+    const std::string& Printf() const { return m_printf; }
+
+    // Appends the formatted value; the caller picks the call by GetUse().
+    void AppendInteger(std::string& out, int64_t value) const;
+    void AppendText(std::string& out, uint8_t byte) const;
+    void AppendFloating(std::string& out, double value) const;
+
+private:
+    Use m_use = Use::Default;
+    std::string m_printf;
+};
