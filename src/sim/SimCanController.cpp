@@ -1,0 +1,117 @@
+#include "sim/SimCanController.h"
+
+namespace {
+constexpr uint8_t kDone = 0x00;
+constexpr uint8_t kBadMessage = 0x01;
+constexpr uint8_t kNoReply = 0x02;
+constexpr uint8_t kWriteFailed = 0x07;
+constexpr size_t kMaxRead = 120;  // fits a 128-byte reply buffer with its head
+
+void putLe16(std::vector<uint8_t>& v, uint16_t x)
+{
+    v.push_back(static_cast<uint8_t>(x));
+    v.push_back(static_cast<uint8_t>(x >> 8));
+}
+}  // namespace
+
+CSimCanController::CSimCanController(std::shared_ptr<CSimCanNodes> nodes, uint8_t connectionNode)
+    : m_nodes(std::move(nodes)), m_connectionNode(connectionNode)
+{
+}
+
+void CSimCanController::Attach(CSimBoard& board)
+{
+    std::shared_ptr<CSimCanController> self = shared_from_this();
+    for (uint8_t code : {0xEA, 0xC5, 0xC7, 0xC8})
+        board.AddCommand(code, [self](CSimBoard&, std::span<const uint8_t> c) { return self->Execute(c); });
+}
+
+std::optional<std::vector<uint8_t>> CSimCanController::Execute(std::span<const uint8_t> c)
+{
+    if (c.empty())
+        return std::nullopt;
+    switch (c[0]) {
+    case 0xEA: return status();
+    case 0xC5: return tunnel(c);
+    case 0xC7: return readNode(c);
+    case 0xC8: return histogram(c);
+    default: return std::nullopt;
+    }
+}
+
+bool CSimCanController::delay(const SimCanAnswer& answer)
+{
+    return answer.delayMs <= 0 || !m_abort.Wait(answer.delayMs);
+}
+
+std::vector<uint8_t> CSimCanController::status()
+{
+    const uint8_t n = m_connectionNode;
+    SimCanReadings r = m_nodes->Node(n) ? m_nodes->Node(n)->Readings() : SimCanReadings{};
+    Bytes out{0xC4, r.major, r.minor, n};
+    putLe16(out, r.destination);
+    for (int channel : {0, 1, 2, 4})
+        putLe16(out, r.adc[static_cast<size_t>(channel)]);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> CSimCanController::tunnel(std::span<const uint8_t> c)
+{
+    if (c.size() < 4 || c.size() > 12)
+        return Bytes{0xFC, 0xC5, kBadMessage};
+    const bool replyExpected = c[1] != 0;
+    CSimCanNode* node = m_nodes->Node(c[3]);
+    if (!node)
+        return Bytes{0xFC, 0xC5, kNoReply};
+    SimCanAnswer a = node->Handle(c[2], c.subspan(4));
+    if (a.writeError)
+        return Bytes{0xFC, 0xC5, kWriteFailed};
+    if (!replyExpected)
+        return Bytes{0xFC, 0xC5, kDone};
+    if (a.lost || !delay(a))
+        return std::nullopt;
+    if (a.frames.empty())
+        return Bytes{0xFC, 0xC5, kNoReply};
+    // The tunnel carries no sender: a foreign answer shows as a bare error record.
+    if (a.foreign)
+        return Bytes{0xFC, 0xC5, kDone};
+    Bytes out{0xC6, 0xC5};
+    out.insert(out.end(), a.frames.front().data.begin(), a.frames.front().data.end());
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> CSimCanController::readNode(std::span<const uint8_t> c)
+{
+    if (c.size() != 3 || c[2] > kMaxRead)
+        return Bytes{0xFC, 0xC7, kBadMessage};
+    CSimCanNode* node = m_nodes->Node(c[1]);
+    if (!node)
+        return Bytes{0xFC, 0xC7, kNoReply};
+    const uint8_t count = c[2];
+    SimCanAnswer a = node->Handle(0x1D, {&count, 1});
+    if (a.writeError)
+        return Bytes{0xFC, 0xC7, kWriteFailed};
+    if (a.lost || !delay(a))
+        return std::nullopt;
+    if (a.frames.empty() || a.frames.front().data.size() != 4)
+        return Bytes{0xFC, 0xC7, kNoReply};
+    Bytes out{0xC6};
+    for (const SimCanFrame& f : a.frames)
+        out.insert(out.end(), f.data.begin(), f.data.end());
+    return out;
+}
+
+std::vector<uint8_t> CSimCanController::histogram(std::span<const uint8_t> c)
+{
+    const uint8_t clear = c.size() > 1 ? c[1] : 0;
+    CSimCanNode* node = m_nodes->Node(m_connectionNode);
+    std::lock_guard lock(m_histogramLock);
+    Bytes out{0xC9};
+    if (node) {
+        // The controller reads its own node directly, past the CAN bus and its faults.
+        const Bytes bins = node->HistogramBlock(m_histogramBlock, clear != 0);
+        out.insert(out.end(), bins.begin(), bins.end());
+    }
+    m_histogramBlock = out.size() == 9 ? static_cast<uint8_t>(m_histogramBlock + 1) : 0;
+    return out;
+}
