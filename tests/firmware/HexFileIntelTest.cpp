@@ -167,23 +167,28 @@ TEST(HexFileIntel, AlignPagesNeverFillsMoreThanAPageAfterAFailedLoad)
 }
 
 namespace {
-// Intel HEX text of total data bytes of counting data from address 0,
-// made while it is read.
+// Intel HEX text of total data bytes from address 0 (each byte the low
+// byte of its address), made while it is read: one linear address record
+// per 64 KiB, then the same data records every time.
 class CGeneratedIntel : public CByteStream {
 public:
-    explicit CGeneratedIntel(uint64_t total) : m_total(total) {}
+    explicit CGeneratedIntel(uint64_t total) : m_total(total)
+    {
+        for (uint32_t address = 0; address < 0x10000; address += kRecordBytes)
+            m_segment += Data(static_cast<uint16_t>(address), Counting(kRecordBytes, static_cast<uint8_t>(address)));
+    }
     long Read(void* buffer, size_t size) override
     {
         if (m_pos == m_text.size()) {
-            m_text.clear();
+            if (m_address >= m_total)
+                return 0;
+            const uint64_t bytes = std::min<uint64_t>(0x10000, m_total - m_address);
+            m_text = Linear(static_cast<uint16_t>(m_address >> 16)) +
+                     m_segment.substr(0, bytes / kRecordBytes * kRecordLine);
+            if (uint32_t rest = static_cast<uint32_t>(bytes % kRecordBytes))
+                m_text += Data(static_cast<uint16_t>(bytes - rest), Counting(rest, static_cast<uint8_t>(bytes - rest)));
+            m_address += bytes;
             m_pos = 0;
-            for (int i = 0; i < 64 && m_address < m_total; ++i) {
-                if ((m_address & 0xFFFF) == 0)
-                    m_text += Linear(static_cast<uint16_t>(m_address >> 16));
-                uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(128, m_total - m_address));
-                m_text += Data(static_cast<uint16_t>(m_address), Counting(n, static_cast<uint8_t>(m_address)));
-                m_address += n;
-            }
         }
         size_t n = std::min(size, m_text.size() - m_pos);
         std::memcpy(buffer, m_text.data() + m_pos, n);
@@ -192,8 +197,11 @@ public:
     }
 
 private:
+    static constexpr uint32_t kRecordBytes = 128;
+    static constexpr size_t kRecordLine = 1 + 2 * (4 + kRecordBytes + 1) + 1;
     uint64_t m_total;
     uint64_t m_address = 0;
+    std::string m_segment;
     std::string m_text;
     size_t m_pos = 0;
 };
@@ -207,8 +215,9 @@ TEST(HexFileIntel, RefusesImagesOver64MiB)
     ASSERT_EQ(Shape(image), (std::vector<BlockShape>{{0, 64u << 20}}));
     EXPECT_EQ(image.Blocks()[0].data[0x123457], 0x57);
 
-    image.Clear();
-    CGeneratedIntel over(uint64_t{CHexImage::kMaxImageBytes} + 1);
-    EXPECT_FALSE(image.LoadFrom(over));
+    // Loading adds to the blocks present: one more byte is too many.
+    EXPECT_FALSE(LoadText(image, Linear(0x400) + Data(0, {1})));
     EXPECT_EQ(image.ErrorText(), "Buffer too small");
+    image.Clear();
+    EXPECT_TRUE(LoadText(image, Linear(0x400) + Data(0, {1}))) << image.ErrorText();
 }
