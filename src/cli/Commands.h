@@ -18,6 +18,7 @@ int usageError(const CliCommand& command);
 
 int runHex(const Args& args);
 int runDecode(const Args& args);
+int runEncode(const Args& args);
 int runPorts(const Args& args);
 int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
@@ -25,7 +26,8 @@ int runFindLink(const Args& args);
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
     {"hex", "hex FILE [--intel] [--align] [--walk G] [--bin OUT]", runHex},
-    {"decode", "decode FILE [--shared-codes] [--dump]", runDecode},
+    {"decode", "decode FILE [--shared-codes] [--dump] [--code CODE --bytes \"HEX ...\"]", runDecode},
+    {"encode", "encode FILE --command NAME [ARG ...]", runEncode},
     {"ports", "ports", runPorts},
     {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE]", runCatalogue},
     {"findlink", "findlink URL PATTERN", runFindLink},
