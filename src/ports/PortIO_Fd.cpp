@@ -3,10 +3,40 @@
 #include "base/Error.h"
 
 #include <cerrno>
+#include <chrono>
 #include <poll.h>
+#include <stdexcept>
+#include <sys/epoll.h>
 #include <unistd.h>
 
-CPortIO_Fd::CPortIO_Fd(CPortReader::Policy readerPolicy) : m_reader(*this, m_pauseRequest, readerPolicy) {}
+namespace {
+int newEpoll()
+{
+    int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error("epoll_create1 failed");
+    return fd;
+}
+
+void watch(int set, int fd, uint32_t tag)
+{
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u32 = tag;
+    epoll_ctl(set, EPOLL_CTL_ADD, fd, &e);
+}
+}  // namespace
+
+CPortIO_Fd::EpollSet::EpollSet() : m_fd(newEpoll()) {}
+
+CPortIO_Fd::EpollSet::~EpollSet() { ::close(m_fd); }
+
+CPortIO_Fd::CPortIO_Fd(CPortReader::Policy readerPolicy) : m_reader(*this, m_pauseRequest, readerPolicy)
+{
+    watch(m_readSet.get(), m_abort.fd(), kAbortTag);
+    watch(m_waitSet.get(), m_abort.fd(), kAbortTag);
+    watch(m_waitSet.get(), m_pauseRequest.fd(), kPauseTag);
+}
 
 CPortIO_Fd::~CPortIO_Fd()
 {
@@ -15,7 +45,7 @@ CPortIO_Fd::~CPortIO_Fd()
     m_abort.Set();
     m_reader.Stop();
     if (m_fd >= 0)
-        ::close(m_fd);
+        CloseDescriptor();
 }
 
 void CPortIO_Fd::Attach(int fd)
@@ -23,8 +53,20 @@ void CPortIO_Fd::Attach(int fd)
     std::lock_guard closeLock(m_closeLock);
     std::unique_lock fdLock(m_fdLock);
     if (m_fd >= 0)
-        ::close(m_fd);
+        CloseDescriptor();
     m_fd = fd;
+    if (fd >= 0) {
+        watch(m_readSet.get(), fd, kDeviceTag);
+        watch(m_waitSet.get(), fd, kDeviceTag);
+    }
+}
+
+void CPortIO_Fd::CloseDescriptor()
+{
+    epoll_ctl(m_readSet.get(), EPOLL_CTL_DEL, m_fd, nullptr);
+    epoll_ctl(m_waitSet.get(), EPOLL_CTL_DEL, m_fd, nullptr);
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 void CPortIO_Fd::PrepareOpen()
@@ -47,8 +89,7 @@ void CPortIO_Fd::Close()
     std::unique_lock fdLock(m_fdLock);
     if (m_fd >= 0) {
         BeforeClose(m_fd);
-        ::close(m_fd);
-        m_fd = -1;
+        CloseDescriptor();
     }
     AfterClose();
 }
@@ -64,21 +105,45 @@ int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause)
         SetLastErr(err::NotOpen);
         return -1;
     }
-    const CWaitItem items[] = {CWaitItem::Of(m_abort), CWaitItem::Fd(m_fd, POLLIN), CWaitItem::Of(m_pauseRequest)};
-    switch (WaitForAny(std::span(items, wakeOnPause ? 3 : 2), timeoutMs)) {
-    case 0:
-        SetLastErr(err::Aborted);
-        return -1;
-    case 1:
-        return 1;
-    case 2:
-        SetLastErr(err::Aborted);
-        return 0;
-    case kWaitTimeout:
-        SetLastErr(err::Timeout);
-        return -1;
-    default:
-        return -1;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const int set = wakeOnPause ? m_waitSet.get() : m_readSet.get();
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        epoll_event events[3];
+        int n = epoll_wait(set, events, 3, wait);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastErrFromErrno();
+            return -1;
+        }
+        if (n == 0) {
+            if (timeoutMs < 0)
+                continue;
+            SetLastErr(err::Timeout);
+            return -1;
+        }
+        bool readable = false, paused = false;
+        for (int i = 0; i < n; ++i) {
+            switch (events[i].data.u32) {
+            case kAbortTag:
+                SetLastErr(err::Aborted);
+                return -1;
+            case kDeviceTag: readable = true; break;
+            default: paused = true; break;
+            }
+        }
+        if (readable)
+            return 1;
+        if (paused) {
+            SetLastErr(err::Aborted);
+            return 0;
+        }
     }
 }
 

@@ -73,5 +73,25 @@ protected:
     CPortReader m_reader;
 
 private:
+    // Descriptor sets waited on by WaitReadable; epoll keeps them registered
+    // so that each wait costs one call.
+    class EpollSet {
+    public:
+        EpollSet();
+        ~EpollSet();
+        EpollSet(const EpollSet&) = delete;
+        EpollSet& operator=(const EpollSet&) = delete;
+        int get() const { return m_fd; }
+
+    private:
+        int m_fd;
+    };
+    enum : uint32_t { kAbortTag, kDeviceTag, kPauseTag };
+
+    // Under the exclusive descriptor lock.
+    void CloseDescriptor();
+
     int m_fd = -1;
+    EpollSet m_readSet;  // abort, device
+    EpollSet m_waitSet;  // abort, device, pause request
 };
