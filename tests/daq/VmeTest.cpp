@@ -3,6 +3,7 @@
 #include "daq/Pu.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -171,11 +172,13 @@ TEST_F(InterruptTest, MissedTriggerNeverArrives)
     EXPECT_EQ(Stand().TriggerCount(), 1u);
 }
 
-// A callback that reads each event and re-arms, as the event read does.
+// A callback that reads each event and re-arms, as the event read does. The
+// modules are shared with the test thread, so both take the reader's lock.
 struct EventReader {
     CPu* pu;
     CDelayBrd* delay;
     int wanted;
+    std::mutex lock;
     std::atomic<int> events{0};
     std::atomic<bool> failed{false};
     CEvent done{true};
@@ -183,6 +186,7 @@ struct EventReader {
     static void Callback(void* context, int irqType, uint32_t)
     {
         auto* r = static_cast<EventReader*>(context);
+        std::lock_guard guard(r->lock);
         uint16_t n = 0;
         bool ready = false;
         if (irqType != 3 || !r->pu->RdRunState(ready) || !ready || !r->pu->RdEvCnt(n) ||
@@ -203,8 +207,12 @@ TEST_F(InterruptTest, CallbackReadsARunOfEvents)
     Stand().SetTriggerDelay(0ms);
     EventReader reader{&pu, &delay, 50};
     ASSERT_TRUE(vme.Install_ICBR(&EventReader::Callback, &reader));
-    Arm();
+    {
+        std::lock_guard guard(reader.lock);
+        Arm();
+    }
     ASSERT_TRUE(reader.done.Wait(10000));
+    std::lock_guard guard(reader.lock);
     EXPECT_FALSE(reader.failed.load());
     EXPECT_EQ(reader.events.load(), 50);
     EXPECT_EQ(Stand().TriggerCount(), 50u);
@@ -215,9 +223,13 @@ TEST_F(InterruptTest, CloseRemovesTheCallbacks)
 {
     Stand().SetTriggerDelay(0ms);
     EventReader reader{&pu, &delay, 1 << 30};
+    // Close must not hold the reader's lock: it waits for a running callback.
     ASSERT_TRUE(vme.Install_ICBR(&EventReader::Callback, &reader));
     ASSERT_EQ(Stand().InstalledCallbacks(), 1u);
-    Arm();
+    {
+        std::lock_guard guard(reader.lock);
+        Arm();
+    }
     while (reader.events < 5)
         std::this_thread::sleep_for(1ms);
     vme.Close();
@@ -260,9 +272,9 @@ TEST_F(InterruptTest, CloseWaitsForARunningCallback)
 
 TEST_F(InterruptTest, CallbacksOfEveryOpenDeviceAreCalled)
 {
+    InterruptLog other;  // outlives a16, whose Close removes its callback
     CVme a16;
     ASSERT_TRUE(a16.Init(simvme::A16Device));
-    InterruptLog other;
     ASSERT_TRUE(a16.Install_ICBR(&InterruptLog::Callback, &other));
     ASSERT_TRUE(vme.Install_ICBR(&InterruptLog::Callback, &log));
     Arm();
