@@ -1,0 +1,291 @@
+#include "links/PortCAN_Node.h"
+
+#include "base/Error.h"
+
+#include <algorithm>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <shared_mutex>
+#include <sys/socket.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kMagic = 0x5555AAAA;
+constexpr uint32_t kKindData = 0;
+constexpr uint32_t kKindConfig = 1;
+constexpr int kHeadSize = 12;
+constexpr int kRecordSize = 13;
+constexpr uint8_t kAcknowledge = 0x40;
+constexpr uint8_t kAccepted = 1;
+constexpr uint8_t kWriteError = 2;
+
+// Bytes 0..2 of the five configuration records.
+constexpr uint8_t kSetUpRecords[5][3] = {{0, 0x00, 1}, {0, 0x03, 1}, {0, 0x1F, 1}, {0, 0x1E, 1}, {0, 0x1D, 1}};
+
+bool fail(uint32_t code)
+{
+    SetLastErr(code);
+    return false;
+}
+
+void putLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t getLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// The gateway's record for a message: the identifier bits of byte B in
+// record byte 1, byte A in byte 2.
+_CANREC recordOf(const _CANMSG& m)
+{
+    _CANREC r{};
+    const uint8_t b = m.idB;
+    r.type = static_cast<uint8_t>((((b & 0xFD) | 1) << 3) | (b & 3));
+    r.id = m.idA;
+    r.length = static_cast<uint8_t>(m.Length());
+    std::memcpy(r.data, m.data, sizeof r.data);
+    return r;
+}
+
+}  // namespace
+
+bool CPortCAN_Node::CGatewaySocket::SetNoDelay()
+{
+    std::shared_lock lock(m_fdLock);
+    int one = 1;
+    if (fd() < 0)
+        return fail(err::NotOpen);
+    if (setsockopt(fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+        SetLastErrFromErrno();
+        return false;
+    }
+    return true;
+}
+
+CPortCAN_Node::CPortCAN_Node()
+{
+    m_socket.SetPropertyById(CPortIO_Socket::kSocketType, CVariant::FromInt(CPortIO_Socket::kTcp));
+    m_socket.SetPropertyById(CPortIO_Socket::kOpenAsync, CVariant::FromBool(true));
+    m_socket.SetOpenCallback(&CPortCAN_Node::SetUpCallback, this);
+}
+
+CPortCAN_Node::~CPortCAN_Node() { m_socket.Close(); }
+
+bool CPortCAN_Node::GetNextProperty(_PROPDEF& entry, bool restart) { return m_socket.GetNextProperty(entry, restart); }
+
+bool CPortCAN_Node::GetProperty(int32_t id, CVariant& value) { return m_socket.GetProperty(id, value); }
+
+bool CPortCAN_Node::SetProperty(std::string_view name, const CVariant& value) { return m_socket.SetProperty(name, value); }
+
+bool CPortCAN_Node::SetPropertyById(int32_t id, const CVariant& value) { return m_socket.SetPropertyById(id, value); }
+
+bool CPortCAN_Node::Open()
+{
+    if (!m_socket.Open())
+        return false;
+    // With "OpenAsync" turned off the socket connected in the foreground
+    // and ran no callback: the gateway is set up here instead.
+    CVariant async;
+    m_socket.GetProperty(CPortIO_Socket::kOpenAsync, async);
+    if (async.number() != 0)
+        return true;
+    if (SetUp())
+        return true;
+    const uint32_t code = GetLastErr();
+    m_socket.Close();
+    return fail(code);
+}
+
+void CPortCAN_Node::Close() { m_socket.Close(); }
+
+bool CPortCAN_Node::IsOpen() { return m_socket.IsOpen(); }
+
+void CPortCAN_Node::SetMonitor(void* context, PortMonitor monitor) { m_socket.SetMonitor(context, monitor); }
+
+bool CPortCAN_Node::SetUpCallback(CPortIO*, void* context) { return static_cast<CPortCAN_Node*>(context)->SetUp(); }
+
+bool CPortCAN_Node::SetUp()
+{
+    if (!m_socket.SetNoDelay())
+        return false;
+    _CANREC records[5]{};
+    for (int i = 0; i < 5; ++i) {
+        records[i].status = kSetUpRecords[i][0];
+        records[i].type = kSetUpRecords[i][1];
+        records[i].id = kSetUpRecords[i][2];
+    }
+    if (!WriteMessage(kKindConfig, records, 5))
+        return false;
+    Head head;
+    _CANREC answer[kMaxRecords];
+    std::lock_guard lock(m_receiveLock);
+    if (!ReadMessage(head, answer, kDefaultHeadTimeoutMs))
+        return false;
+    if (head.kind != kKindConfig)
+        return fail(err::BadFrame);
+    for (uint32_t i = 0; i < head.count; ++i)
+        if (answer[i].status != kAccepted)
+            return fail(err::GatewayRefused);
+    SetLastErr(err::Success);
+    return true;
+}
+
+bool CPortCAN_Node::WriteMessage(uint32_t kind, const _CANREC* records, int count)
+{
+    std::vector<uint8_t> bytes(kHeadSize + size_t(count) * kRecordSize);
+    putLe32(&bytes[0], kMagic);
+    putLe32(&bytes[4], static_cast<uint32_t>(count));
+    putLe32(&bytes[8], kind);
+    std::memcpy(&bytes[kHeadSize], records, size_t(count) * kRecordSize);
+    return m_socket.Write(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+bool CPortCAN_Node::ReadMessage(Head& head, _CANREC* records, int headTimeoutMs)
+{
+    uint8_t h[kHeadSize];
+    if (!m_socket.ReadExact(h, kHeadSize, headTimeoutMs))
+        return false;
+    head = Head{getLe32(h), getLe32(h + 4), getLe32(h + 8)};
+    // Refused before anything more is read: a head out of step or
+    // announcing more than a message may hold.
+    if (head.magic != kMagic || head.count > kMaxRecords)
+        return fail(err::BadFrame);
+    if (head.count == 0)
+        return true;
+    return m_socket.ReadExact(records, static_cast<int>(head.count) * kRecordSize, kRecordTimeoutMs);
+}
+
+void CPortCAN_Node::NoteFailure()
+{
+    const uint32_t code = GetLastErr();
+    if (code == err::BadFrame || code == err::Timeout || code == err::MoreData)
+        m_staleInput = true;
+}
+
+void CPortCAN_Node::DropStaleInput()
+{
+    if (!m_staleInput.exchange(false))
+        return;
+    uint8_t sink[256];
+    while (m_socket.WaitForData(0) && GetLastErr() == err::Success)
+        if (m_socket.Read(sink, sizeof sink) <= 0)
+            break;
+}
+
+bool CPortCAN_Node::SendMessages(const _CANMSG* messages, int count)
+{
+    if (!messages || count < 1 || count > kMaxRecords)
+        return fail(err::BadParam);
+    _CANREC records[kMaxRecords];
+    for (int i = 0; i < count; ++i) {
+        if (messages[i].Length() > 8)
+            return fail(err::BadParam);
+        records[i] = recordOf(messages[i]);
+    }
+    std::lock_guard lock(m_receiveLock);
+    DropStaleInput();
+    if (!WriteMessage(kKindData, records, count))
+        return false;
+    Head head;
+    _CANREC answer[kMaxRecords];
+    if (!ReadMessage(head, answer, m_headTimeoutMs)) {
+        NoteFailure();
+        return false;
+    }
+    if (head.kind == kKindData && head.count == 1 && answer[0].length == kAcknowledge) {
+        SetLastErr(err::Success);
+        return true;
+    }
+    if (head.kind == kKindConfig && head.count == 1 && answer[0].status == kWriteError)
+        return fail(err::WriteFault);
+    m_staleInput = true;
+    return fail(err::BadFrame);
+}
+
+bool CPortCAN_Node::ReceiveMessages(_CANREC* records, int& count)
+{
+    const int room = count;
+    if (!records || room < 1)
+        return fail(err::BadParam);
+    std::lock_guard lock(m_receiveLock);
+    int received = 0;
+    _CANREC incoming[kMaxRecords];
+    while (received < room) {
+        Head head;
+        if (!ReadMessage(head, incoming, m_headTimeoutMs)) {
+            NoteFailure();
+            count = received;
+            return false;
+        }
+        if (head.kind != kKindData) {
+            count = received;
+            m_staleInput = true;
+            return fail(err::BadFrame);
+        }
+        const int n = static_cast<int>(head.count);
+        const int fits = std::min(n, room - received);
+        std::memcpy(records + received, incoming, size_t(fits) * sizeof(_CANREC));
+        if (fits < n) {
+            count = received + n;
+            m_staleInput = true;
+            return fail(err::MoreData);
+        }
+        received += n;
+    }
+    count = received;
+    SetLastErr(err::Success);
+    return true;
+}
+
+bool CPortCAN_Node::Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount)
+{
+    if (!message || count < 1)
+        return fail(err::BadParam);
+    std::lock_guard lock(m_commandLock);
+    if (!m_socket.PauseReader())
+        return false;
+    bool ok = SendMessages(message, count);
+    if (ok && message[0].ReplyExpected())
+        ok = ReceiveMessages(reply, replyCount);
+    else if (ok)
+        replyCount = 0;
+    const uint32_t code = GetLastErr();
+    m_socket.ResumeReader();
+    SetLastErr(code);
+    return ok;
+}
+
+bool CPortCAN_Node::AsyncRead(CanReaderCallback callback, void* context)
+{
+    if (callback == kCanReaderPause)
+        return m_socket.PauseReader();
+    if (callback == kCanReaderResume)
+        return m_socket.ResumeReader();
+    {
+        std::lock_guard lock(m_readerLock);
+        m_reader = callback;
+        m_readerContext = context;
+    }
+    return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this, nullptr, nullptr);
+}
+
+void CPortCAN_Node::ReaderTrampoline(CPortIO*, void* context)
+{
+    auto* self = static_cast<CPortCAN_Node*>(context);
+    CanReaderCallback callback;
+    void* callbackContext;
+    {
+        std::lock_guard lock(self->m_readerLock);
+        callback = self->m_reader;
+        callbackContext = self->m_readerContext;
+    }
+    if (callback)
+        callback(self, callbackContext);
+}
