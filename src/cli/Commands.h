@@ -22,6 +22,7 @@ int runEncode(const Args& args);
 int runPorts(const Args& args);
 int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
+int runSend(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -31,4 +32,5 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"ports", "ports", runPorts},
     {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE]", runCatalogue},
     {"findlink", "findlink URL PATTERN", runFindLink},
+    {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
 };

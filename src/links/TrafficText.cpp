@@ -1,5 +1,7 @@
 #include "links/TrafficText.h"
 
+#include "language/StructData.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -95,4 +97,18 @@ _MCDATA TrafficRecord(int direction, const uint8_t* bytes, int count, int32_t st
     r.length = static_cast<uint8_t>(std::min(kept, 255));
     std::memcpy(r.bytes, bytes, static_cast<size_t>(kept));
     return r;
+}
+
+bool CStructListDecoder::Knows(int32_t code, int& size) const
+{
+    const CStructData* s = m_structs.Find(code);
+    if (!s)
+        return false;
+    size = s->Size();
+    return true;
+}
+
+std::string CStructListDecoder::Decode(int32_t code, const uint8_t* bytes, size_t length) const
+{
+    return m_structs.DecodeText(code, bytes, length);
 }

@@ -32,3 +32,14 @@ std::string TrafficText(const _MCDATA& record, const CTrafficDecoder* decoder, c
 
 // Fills a record from frame bytes (at most 256 are kept).
 _MCDATA TrafficRecord(int direction, const uint8_t* bytes, int count, int32_t status = _MCDATA::kGood);
+
+// The compiled decode tables of a decode file as a traffic decoder.
+class CStructListDecoder : public CTrafficDecoder {
+public:
+    explicit CStructListDecoder(const CStructList& structs) : m_structs(structs) {}
+    bool Knows(int32_t code, int& size) const override;
+    std::string Decode(int32_t code, const uint8_t* bytes, size_t length) const override;
+
+private:
+    const CStructList& m_structs;
+};

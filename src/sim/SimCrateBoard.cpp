@@ -378,8 +378,9 @@ std::vector<uint8_t> CSimBoard::status()
     } else {
         const uint32_t v = imageVersion(m_state == State::RamFirmware ? 0 : kFlashBase);
         r.push_back(0x13);
+        // Field 5 is the run mode: 1 firmware from flash, 2 from RAM.
         auto body = pack(kLongLayout, {{1, m_ccbid}, {2, v >> 16}, {3, v & 0xFFFF},
-                                        {4, m_state == State::RamFirmware ? 2u : 1u}});
+                                        {5, m_state == State::RamFirmware ? 2u : 1u}});
         r.insert(r.end(), body.begin(), body.end());
     }
     return r;

@@ -1,0 +1,179 @@
+// telvane-cli send: one crate command over a crate link, printed as the
+// traffic box prints it.
+
+#include "cli/Commands.h"
+
+#include "base/Error.h"
+#include "base/NumberText.h"
+#include "language/VaCompiler.h"
+#include "links/PortMC_All.h"
+#include "links/TrafficText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+constexpr char kDefaultDecodeFile[] = "examples/Cb_v126.dec";
+constexpr int kOpenWaitMs = 10000;
+
+int sendUsage()
+{
+    for (const auto& c : kCliCommands)
+        if (std::strcmp(c.name, "send") == 0)
+            return usageError(c);
+    return 2;
+}
+
+// "EA", "F5 00 10 00", "0xF5", "F5001000": hexadecimal byte pairs.
+bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
+{
+    std::string t = token;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
+        t = t.substr(2);
+    if (t.empty() || t.size() % 2)
+        return false;
+    for (size_t i = 0; i < t.size(); i += 2) {
+        char pair[3] = {t[i], t[i + 1], 0};
+        char* end;
+        long v = std::strtol(pair, &end, 16);
+        if (*end || !std::isxdigit(static_cast<unsigned char>(pair[0])))
+            return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+// Sets a property by its shown name; choices take their option name or number.
+bool setByName(CPortMC_All& link, const std::string& name, const std::string& text)
+{
+    _PROPDEF e;
+    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
+        if (strcasecmp(e.name, name.c_str()) != 0)
+            continue;
+        if (e.options) {
+            if (const _PROPOPT* o = FindOption(e.options, text))
+                return link.SetPropertyById(e.id, CVariant::FromInt(o->value));
+        }
+        if (e.type == VarType::String)
+            return link.SetPropertyById(e.id, CVariant::FromString(text));
+        if (e.type == VarType::Bool)
+            return link.SetPropertyById(e.id, CVariant::FromString(text));
+        return link.SetPropertyById(e.id, CVariant::FromInt(ParseNumberText(text)));
+    }
+    SetLastErr(err::NotFound);
+    return false;
+}
+
+struct Printer {
+    const CTrafficDecoder* decoder = nullptr;
+    bool decode = true;
+
+    static void Hook(void* context, int direction, const uint8_t* bytes, int count)
+    {
+        auto* p = static_cast<Printer*>(context);
+        const _MCDATA r = TrafficRecord(direction, bytes, count);
+        std::fputs(TrafficText(r, p->decoder, {p->decode, false, 0}).c_str(), stdout);
+    }
+};
+
+}  // namespace
+
+int runSend(const Args& args)
+{
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::string decodeFile = kDefaultDecodeFile;
+    bool decodeFileGiven = false;
+    bool raw = false;
+    int timeoutMs = 2000;
+    int repeat = 1;
+    std::vector<uint8_t> command;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--set" && hasValue) {
+            const std::string& s = args[++i];
+            const size_t eq = s.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return sendUsage();
+            settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+        } else if (a == "--decode" && hasValue) {
+            decodeFile = args[++i];
+            decodeFileGiven = true;
+        } else if (a == "--timeout" && hasValue) {
+            timeoutMs = ParseNumberText(args[++i]);
+        } else if (a == "--repeat" && hasValue) {
+            repeat = ParseNumberText(args[++i]);
+        } else if (a == "--raw") {
+            raw = true;
+        } else if (!parseBytes(a, command)) {
+            std::fprintf(stderr, "telvane-cli send: '%s' is not a hexadecimal byte\n", a.c_str());
+            return sendUsage();
+        }
+    }
+    if (command.empty() || repeat < 1 || timeoutMs < 0)
+        return sendUsage();
+
+    CVa_Compiler tables;
+    std::unique_ptr<CStructListDecoder> decoder;
+    if (!raw) {
+        if (tables.Compile(decodeFile, false)) {
+            decoder = std::make_unique<CStructListDecoder>(tables.Structs());
+        } else if (decodeFileGiven) {
+            std::fprintf(stderr, "Read Fail: %s\n", tables.GetErrorText().c_str());
+            return 1;
+        } else {
+            std::fprintf(stderr, "telvane-cli send: %s not read (%s); replies are not decoded\n", decodeFile.c_str(),
+                         tables.GetErrorText().c_str());
+        }
+    }
+
+    CPortMC_All link;
+    link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
+    for (const auto& [name, value] : settings) {
+        if (!setByName(link, name, value)) {
+            std::fprintf(stderr, "telvane-cli send: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
+                         value.c_str());
+            return 1;
+        }
+    }
+    try {
+        if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
+            std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
+            return 1;
+        }
+    } catch (const CMcListError& e) {
+        std::fprintf(stderr, "Open Error: %s\n", e.what());
+        return 1;
+    }
+
+    Printer printer{decoder.get(), !raw};
+    link.SetMonitor(&printer, &Printer::Hook);
+    std::vector<double> roundTrips;
+    for (int i = 0; i < repeat; ++i) {
+        uint8_t reply[256];
+        int replyCount = sizeof reply;
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount, timeoutMs);
+        const auto t1 = std::chrono::steady_clock::now();
+        std::fflush(stdout);
+        if (!ok) {
+            std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
+            link.Close();
+            return 1;
+        }
+        roundTrips.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    link.SetMonitor(nullptr, nullptr);
+    link.Close();
+    if (repeat > 1) {
+        std::sort(roundTrips.begin(), roundTrips.end());
+        std::printf("round trip: min %.3f ms, median %.3f ms, max %.3f ms\n", roundTrips.front(),
+                    roundTrips[roundTrips.size() / 2], roundTrips.back());
+    }
+    return 0;
+}
