@@ -77,6 +77,15 @@ TEST(SocketPort, PeerCloseFailsAPendingWaitWithAborted)
     EXPECT_LT(msSince(t0), 2000);
     EXPECT_FALSE(port.WaitForData(5000));
     EXPECT_EQ(GetLastErr(), err::Aborted) << "later waits fail the same way";
+    // The first write after the peer's close may still be taken; the reset
+    // it draws fails a later one.
+    bool written = true;
+    for (int i = 0; i < 50 && written; ++i) {
+        written = port.Write("x", 1);
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(GetLastErr(), err::ConnReset);
 }
 
 TEST(SocketPort, PeerCloseInTheMiddleOfAReadIsAReset)
