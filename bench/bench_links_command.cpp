@@ -1,0 +1,140 @@
+// Crate-link commands against plain exchanges of the same frame bytes with
+// the same in-process simulator: over TCP (crate server) and over the
+// primary bus on a pseudo-terminal. Goal: Command reaches at least 0.7
+// times the plain round trips per second on both paths.
+
+#include "links/PortMC_All.h"
+#include "links/PortMCFrame.h"
+#include "sim/SimSystem.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+CSimSystem& simulator()
+{
+    static CSimSystem* sim = [] {
+        SimConfig c;
+        c.crates = {{0, 1, 1, 101, 0, 0x00010019}};
+        c.secondaryServer = false;
+        c.secondaryBus = false;
+        auto* s = new CSimSystem(c);
+        if (!s->Start())
+            std::abort();
+        return s;
+    }();
+    return *sim;
+}
+
+const uint8_t kCommand[] = {0xED, 0x01};  // ProtectFlash: a short command with a short reply
+
+bool readAll(int fd, uint8_t* p, size_t n)
+{
+    while (n > 0) {
+        ssize_t r = read(fd, p, n);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+void runCommands(benchmark::State& state, CPortMC_All& link)
+{
+    uint8_t reply[16];
+    for (auto _ : state) {
+        int n = sizeof reply;
+        if (!link.Command(kCommand, sizeof kCommand, reply, n, 2000)) {
+            state.SkipWithError("Command failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_CommandTcp(benchmark::State& state)
+{
+    CPortMC_All link;
+    link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(3));
+    link.SetProperty("Host", CVariant::FromString("127.0.0.1"));
+    link.SetProperty("Port", CVariant::FromUInt16(simulator().CrateServerPort()));
+    link.SetProperty("CCB ID", CVariant::FromInt(101));
+    if (!link.Open() || !link.WaitUntilOpen(5000))
+        return state.SkipWithError("open failed");
+    runCommands(state, link);
+}
+
+void BM_PlainTcp(benchmark::State& state)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(simulator().CrateServerPort());
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return state.SkipWithError("connect failed");
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    uint8_t seq = 0;
+    uint8_t reply[12 + 4];
+    for (auto _ : state) {
+        const uint8_t payload[] = {0xEC, seq++, kCommand[0], kCommand[1]};
+        auto head = mcframe::BuildTcpHead(101, sizeof payload, 2000);
+        uint8_t frame[12 + sizeof payload];
+        std::copy(head.begin(), head.end(), frame);
+        std::copy(payload, payload + sizeof payload, frame + 12);
+        if (write(fd, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame) || !readAll(fd, reply, sizeof reply))
+            return state.SkipWithError("exchange failed");
+    }
+    close(fd);
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_CommandPrimary(benchmark::State& state)
+{
+    CPortMC_All link;
+    link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(1));
+    link.SetProperty("ComName", CVariant::FromString(simulator().PrimaryBusPath()));
+    if (!link.Open())
+        return state.SkipWithError("open failed");
+    runCommands(state, link);
+}
+
+void BM_PlainPrimary(benchmark::State& state)
+{
+    int fd = open(simulator().PrimaryBusPath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return state.SkipWithError("open failed");
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    uint8_t seq = 0;
+    std::vector<uint8_t> frame;
+    uint8_t reply[8];
+    for (auto _ : state) {
+        const uint8_t payload[] = {0xEC, seq++, kCommand[0], kCommand[1]};
+        mcframe::BuildSerialFrame(payload, sizeof payload, frame);
+        if (write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) ||
+            !readAll(fd, reply, sizeof reply))
+            return state.SkipWithError("exchange failed");
+    }
+    close(fd);
+    state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_CommandTcp)->UseRealTime();
+BENCHMARK(BM_PlainTcp)->UseRealTime();
+BENCHMARK(BM_CommandPrimary)->UseRealTime();
+BENCHMARK(BM_PlainPrimary)->UseRealTime();
+BENCHMARK_MAIN();
