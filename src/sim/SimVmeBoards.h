@@ -16,7 +16,6 @@ public:
     virtual ~CSimVmeBoard() = default;
 
     bool Contains(uint32_t address) const { return address - m_base < m_size; }
-    uint32_t Base() const { return m_base; }
 
     // address is absolute; false when the board does not answer.
     bool Read(uint32_t address, size_t length, uint32_t& value);

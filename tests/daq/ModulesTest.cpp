@@ -223,11 +223,18 @@ TEST_F(ModulesTest, ASuccessClearsTheLastError)
 }
 
 // Every label reaches the text when the access it makes fails.
+struct Boards {
+    CPu& pu;
+    CRos& ros;
+    CDelayBrd& dly;
+};
+using B = Boards;
+
 struct LabelCase {
     const char* label;
     uint32_t address;
     simvme::Access access;
-    std::function<bool(CPu&, CRos&, CDelayBrd&)> op;
+    std::function<bool(Boards&)> op;
     int module;  // 0 PU, 1 ROS, 2 delay board
 };
 
@@ -235,47 +242,48 @@ TEST_F(ModulesTest, EveryLabelReachesTheTextOnABusError)
 {
     using A = simvme::Access;
     const LabelCase cases[] = {
-        {"CPu::WrConfIO():", kPu + 0x38, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrConfIO(1); }, 0},
-        {"CPu::WrEnRW():", kPu + 0x3E, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrEnRW(1); }, 0},
-        {"CPu::WrResEn():", kPu + 0x2A, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrResEn(1); }, 0},
-        {"CPu::WrReTransmit():", kPu + 0x12, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrReTransmit(1); }, 0},
-        {"CPu::WrActiveIO():", kPu + 0x3C, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrActiveIO(1); }, 0},
-        {"CPu::WrRunMode():", kPu + 0x2E, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrRunMode(1); }, 0},
-        {"CPu::WrEvCnt():", kPu + 0x2C, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrEvCnt(1); }, 0},
-        {"CPu::RdEvCnt():", kPu + 0x2C, A::Read, [](CPu& p, CRos&, CDelayBrd&) { uint16_t n; return p.RdEvCnt(n); }, 0},
-        {"CPu::WrDelay1():", kPu + 0x3A, A::Read, [](CPu& p, CRos&, CDelayBrd&) { return p.WrDelay1(1); }, 0},
-        {"CPu::WrDelay1():", kPu + 0x3A, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrDelay1(1); }, 0},
-        {"CPu::WrDelay2():", kPu + 0x3A, A::Read, [](CPu& p, CRos&, CDelayBrd&) { return p.WrDelay2(1); }, 0},
-        {"CPu::WrDelay2():", kPu + 0x3A, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrDelay2(1); }, 0},
-        {"CPu::WrDelayEx():", kPu + 0x18, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.WrDelayEx(1); }, 0},
-        {"CPu::Clear():", kPu + 0x28, A::Write, [](CPu& p, CRos&, CDelayBrd&) { return p.Clear(); }, 0},
-        {"CPu::RdRunState():", kPu + 0x14, A::Read, [](CPu& p, CRos&, CDelayBrd&) { bool r; return p.RdRunState(r); }, 0},
-        {"CPu::ReadAllFifo():", kPu + 0x10, A::Read, [](CPu& p, CRos&, CDelayBrd&) { return p.ReadAllFifo(1); }, 0},
-        {"CRos::Init():", kRos + 0x00, A::Write, [](CPu&, CRos& r, CDelayBrd&) { return r.Init(); }, 1},
-        {"CRos::PartialReset():", kRos + 0x00, A::Write, [](CPu&, CRos& r, CDelayBrd&) { return r.PartialReset(); }, 1},
-        {"CRos::ReadFifo():", kRos + 0x04, A::Read, [](CPu&, CRos& r, CDelayBrd&) { return r.ReadFifo(); }, 1},
-        {"CRos::ReadFifo():", kRos + 0x4C, A::Read, [](CPu&, CRos& r, CDelayBrd&) { return r.ReadFifo(); }, 1},
-        {"CDelayBrd::WrDelay();", kDly + 0x02, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.WrDelay(1); }, 2},
-        {"CDelayBrd::WrDelay();", kDly + 0x04, A::Read, [](CPu&, CRos&, CDelayBrd& d) { return d.WrDelay(1); }, 2},
-        {"CDelayBrd::WrDelay();", kDly + 0x04, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.WrDelay(1); }, 2},
-        {"CDelayBrd::RdDelay();", kDly + 0x02, A::Read, [](CPu&, CRos&, CDelayBrd& d) { uint16_t v; return d.RdDelay(v); }, 2},
-        {"CDelayBrd::RdDelay();", kDly + 0x04, A::Read, [](CPu&, CRos&, CDelayBrd& d) { uint16_t v; return d.RdDelay(v); }, 2},
-        {"CDelayBrd::WrVector();", kDly + 0x00, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.WrVector(); }, 2},
-        {"CDelayBrd::EnableIRQ();", kDly + 0x06, A::Read, [](CPu&, CRos&, CDelayBrd& d) { return d.EnableIRQ(0, true); }, 2},
-        {"CDelayBrd::EnableIRQ():", kDly + 0x06, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.EnableIRQ(0, true); }, 2},
-        {"CDelayBrd::ClearBusy():", kDly + 0x04, A::Read, [](CPu&, CRos&, CDelayBrd& d) { return d.ClearBusy(); }, 2},
-        {"CDelayBrd::ClearBusy():", kDly + 0x04, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.ClearBusy(); }, 2},
-        {"CDelayBrd::EnableDelay():", kDly + 0x04, A::Read, [](CPu&, CRos&, CDelayBrd& d) { return d.EnableDelay(); }, 2},
-        {"CDelayBrd::EnableDelay():", kDly + 0x04, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.EnableDelay(); }, 2},
-        {"CDelayBrd::SelInput():", kDly + 0x04, A::Read, [](CPu&, CRos&, CDelayBrd& d) { return d.SelInput(true); }, 2},
-        {"CDelayBrd::SelInput():", kDly + 0x04, A::Write, [](CPu&, CRos&, CDelayBrd& d) { return d.SelInput(true); }, 2},
+        {"CPu::WrConfIO():", kPu + 0x38, A::Write, [](B& b) { return b.pu.WrConfIO(1); }, 0},
+        {"CPu::WrEnRW():", kPu + 0x3E, A::Write, [](B& b) { return b.pu.WrEnRW(1); }, 0},
+        {"CPu::WrResEn():", kPu + 0x2A, A::Write, [](B& b) { return b.pu.WrResEn(1); }, 0},
+        {"CPu::WrReTransmit():", kPu + 0x12, A::Write, [](B& b) { return b.pu.WrReTransmit(1); }, 0},
+        {"CPu::WrActiveIO():", kPu + 0x3C, A::Write, [](B& b) { return b.pu.WrActiveIO(1); }, 0},
+        {"CPu::WrRunMode():", kPu + 0x2E, A::Write, [](B& b) { return b.pu.WrRunMode(1); }, 0},
+        {"CPu::WrEvCnt():", kPu + 0x2C, A::Write, [](B& b) { return b.pu.WrEvCnt(1); }, 0},
+        {"CPu::RdEvCnt():", kPu + 0x2C, A::Read, [](B& b) { uint16_t n; return b.pu.RdEvCnt(n); }, 0},
+        {"CPu::WrDelay1():", kPu + 0x3A, A::Read, [](B& b) { return b.pu.WrDelay1(1); }, 0},
+        {"CPu::WrDelay1():", kPu + 0x3A, A::Write, [](B& b) { return b.pu.WrDelay1(1); }, 0},
+        {"CPu::WrDelay2():", kPu + 0x3A, A::Read, [](B& b) { return b.pu.WrDelay2(1); }, 0},
+        {"CPu::WrDelay2():", kPu + 0x3A, A::Write, [](B& b) { return b.pu.WrDelay2(1); }, 0},
+        {"CPu::WrDelayEx():", kPu + 0x18, A::Write, [](B& b) { return b.pu.WrDelayEx(1); }, 0},
+        {"CPu::Clear():", kPu + 0x28, A::Write, [](B& b) { return b.pu.Clear(); }, 0},
+        {"CPu::RdRunState():", kPu + 0x14, A::Read, [](B& b) { bool r; return b.pu.RdRunState(r); }, 0},
+        {"CPu::ReadAllFifo():", kPu + 0x10, A::Read, [](B& b) { return b.pu.ReadAllFifo(1); }, 0},
+        {"CRos::Init():", kRos + 0x00, A::Write, [](B& b) { return b.ros.Init(); }, 1},
+        {"CRos::PartialReset():", kRos + 0x00, A::Write, [](B& b) { return b.ros.PartialReset(); }, 1},
+        {"CRos::ReadFifo():", kRos + 0x04, A::Read, [](B& b) { return b.ros.ReadFifo(); }, 1},
+        {"CRos::ReadFifo():", kRos + 0x4C, A::Read, [](B& b) { return b.ros.ReadFifo(); }, 1},
+        {"CDelayBrd::WrDelay();", kDly + 0x02, A::Write, [](B& b) { return b.dly.WrDelay(1); }, 2},
+        {"CDelayBrd::WrDelay();", kDly + 0x04, A::Read, [](B& b) { return b.dly.WrDelay(1); }, 2},
+        {"CDelayBrd::WrDelay();", kDly + 0x04, A::Write, [](B& b) { return b.dly.WrDelay(1); }, 2},
+        {"CDelayBrd::RdDelay();", kDly + 0x02, A::Read, [](B& b) { uint16_t v; return b.dly.RdDelay(v); }, 2},
+        {"CDelayBrd::RdDelay();", kDly + 0x04, A::Read, [](B& b) { uint16_t v; return b.dly.RdDelay(v); }, 2},
+        {"CDelayBrd::WrVector();", kDly + 0x00, A::Write, [](B& b) { return b.dly.WrVector(); }, 2},
+        {"CDelayBrd::EnableIRQ();", kDly + 0x06, A::Read, [](B& b) { return b.dly.EnableIRQ(0, true); }, 2},
+        {"CDelayBrd::EnableIRQ():", kDly + 0x06, A::Write, [](B& b) { return b.dly.EnableIRQ(0, true); }, 2},
+        {"CDelayBrd::ClearBusy():", kDly + 0x04, A::Read, [](B& b) { return b.dly.ClearBusy(); }, 2},
+        {"CDelayBrd::ClearBusy():", kDly + 0x04, A::Write, [](B& b) { return b.dly.ClearBusy(); }, 2},
+        {"CDelayBrd::EnableDelay():", kDly + 0x04, A::Read, [](B& b) { return b.dly.EnableDelay(); }, 2},
+        {"CDelayBrd::EnableDelay():", kDly + 0x04, A::Write, [](B& b) { return b.dly.EnableDelay(); }, 2},
+        {"CDelayBrd::SelInput():", kDly + 0x04, A::Read, [](B& b) { return b.dly.SelInput(true); }, 2},
+        {"CDelayBrd::SelInput():", kDly + 0x04, A::Write, [](B& b) { return b.dly.SelInput(true); }, 2},
     };
     Stand().LoadPuRecord({});
+    Boards boards{pu, ros, delay};
     for (const LabelCase& c : cases) {
         SCOPED_TRACE(c.label);
         Stand().ClearBusErrors();
         Stand().InjectBusError(simvme::A24Device, c.address, c.access);
-        EXPECT_FALSE(c.op(pu, ros, delay));
+        EXPECT_FALSE(c.op(boards));
         const CVmeModule& module = c.module == 0 ? static_cast<CVmeModule&>(pu)
                                    : c.module == 1 ? static_cast<CVmeModule&>(ros)
                                                    : static_cast<CVmeModule&>(delay);
