@@ -1,0 +1,137 @@
+#include "links/PortCAN_All.h"
+
+#include "base/Error.h"
+
+namespace {
+const _PROPOPT kTypeOptions[] = {{"CAN Port Compatible", CPortCAN_All::kCompatible},
+                                 {"CAN Port Node", CPortCAN_All::kNode},
+                                 {nullptr, 0}};
+
+// The class's place in its chained list: its own entry, then the active link's.
+std::atomic<bool> s_inActive{false};
+
+bool fail(uint32_t code)
+{
+    SetLastErr(code);
+    return false;
+}
+}  // namespace
+
+const _PROPDEF CPortCAN_All::kProperties[] = {
+    {"CANIOType", kCANIOType, VarType::Int, kTypeOptions},
+    {nullptr, 0, VarType::Null, nullptr},
+};
+
+CPortCAN_All::CPortCAN_All() = default;
+
+CPortCAN_All::~CPortCAN_All() = default;
+
+CPortCAN* CPortCAN_All::activeOrFail() const
+{
+    CPortCAN* link = m_active;
+    if (!link)
+        SetLastErr(err::NotOpen);
+    return link;
+}
+
+bool CPortCAN_All::GetNextProperty(_PROPDEF& entry, bool restart)
+{
+    if (restart) {
+        entry = kProperties[0];
+        s_inActive = false;
+        return true;
+    }
+    CPortCAN* link = m_active;
+    if (!link)
+        return false;
+    const bool first = !s_inActive.exchange(true);
+    return link->GetNextProperty(entry, first);
+}
+
+bool CPortCAN_All::GetProperty(int32_t id, CVariant& value)
+{
+    if (id == kCANIOType) {
+        const int32_t type = m_type;
+        const _PROPOPT* option = value.isString() ? FindOptionByValue(kTypeOptions, type) : nullptr;
+        value = option ? CVariant::FromString(option->name) : CVariant::FromInt(type);
+        return true;
+    }
+    CPortCAN* link = m_active;
+    return link ? link->GetProperty(id, value) : fail(err::BadParam);
+}
+
+bool CPortCAN_All::SetProperty(std::string_view name, const CVariant& value)
+{
+    if (const _PROPDEF* entry = FindProperty(kProperties, name, value.type()))
+        return SetPropertyById(entry->id, value);
+    CPortCAN* link = m_active;
+    return link ? link->SetProperty(name, value) : fail(err::BadParam);
+}
+
+bool CPortCAN_All::SetPropertyById(int32_t id, const CVariant& value)
+{
+    if (id != kCANIOType) {
+        CPortCAN* link = m_active;
+        return link ? link->SetPropertyById(id, value) : fail(err::BadParam);
+    }
+    int32_t type = 0;
+    if (value.isString() && FindOption(kTypeOptions, value.text())) {
+        type = FindOption(kTypeOptions, value.text())->value;
+    } else {
+        int64_t n;
+        if (!value.ToNumber(n) || !FindOptionByValue(kTypeOptions, static_cast<int32_t>(n)))
+            return fail(err::BadParam);
+        type = static_cast<int32_t>(n);
+    }
+    CPortCAN* chosen = type == kCompatible ? static_cast<CPortCAN*>(&m_mc) : &m_node;
+    CPortCAN* previous = m_active.exchange(chosen);
+    m_type = type;
+    if (previous && previous != chosen)
+        previous->Close();
+    SetLastErr(err::Success);
+    return true;
+}
+
+bool CPortCAN_All::AsyncRead(CanReaderCallback callback, void* context)
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->AsyncRead(callback, context);
+}
+
+bool CPortCAN_All::Open()
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->Open();
+}
+
+void CPortCAN_All::Close()
+{
+    if (CPortCAN* link = m_active)
+        link->Close();
+}
+
+bool CPortCAN_All::IsOpen()
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->IsOpen();
+}
+
+bool CPortCAN_All::SendMessages(const _CANMSG* messages, int count)
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->SendMessages(messages, count);
+}
+
+bool CPortCAN_All::ReceiveMessages(_CANREC* records, int& count)
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->ReceiveMessages(records, count);
+}
+
+bool CPortCAN_All::Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount)
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->Command(message, count, reply, replyCount);
+}
+
+void CPortCAN_All::SetMonitor(void* context, PortMonitor monitor) { m_mc.SetMonitor(context, monitor); }
