@@ -175,6 +175,8 @@ TEST_F(InterruptTest, MissedTriggerNeverArrives)
 // A callback that reads each event and re-arms, as the event read does. The
 // modules are shared with the test thread, so both take the reader's lock.
 struct EventReader {
+    EventReader(CPu& p, CDelayBrd& d, int w) : pu(&p), delay(&d), wanted(w) {}
+
     CPu* pu;
     CDelayBrd* delay;
     int wanted;
@@ -205,7 +207,7 @@ struct EventReader {
 TEST_F(InterruptTest, CallbackReadsARunOfEvents)
 {
     Stand().SetTriggerDelay(0ms);
-    EventReader reader{&pu, &delay, 50};
+    EventReader reader(pu, delay, 50);
     ASSERT_TRUE(vme.Install_ICBR(&EventReader::Callback, &reader));
     {
         std::lock_guard guard(reader.lock);
@@ -222,7 +224,7 @@ TEST_F(InterruptTest, CallbackReadsARunOfEvents)
 TEST_F(InterruptTest, CloseRemovesTheCallbacks)
 {
     Stand().SetTriggerDelay(0ms);
-    EventReader reader{&pu, &delay, 1 << 30};
+    EventReader reader(pu, delay, 1 << 30);
     // Close must not hold the reader's lock: it waits for a running callback.
     ASSERT_TRUE(vme.Install_ICBR(&EventReader::Callback, &reader));
     ASSERT_EQ(Stand().InstalledCallbacks(), 1u);
