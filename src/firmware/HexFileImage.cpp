@@ -8,6 +8,7 @@ namespace {
 constexpr size_t kMaxOpenErrorText = 256;
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 constexpr uint64_t kAbortTestInterval = 4096;
+constexpr size_t kShrinkSlack = 64 * 1024;
 }  // namespace
 
 bool CHexImage::Load(const std::string& path)
@@ -17,7 +18,10 @@ bool CHexImage::Load(const std::string& path)
         m_error = errorText(GetLastErr()).substr(0, kMaxOpenErrorText);
         return false;
     }
-    return LoadFrom(file);
+    m_reserveHint = file.Size() > 0 ? static_cast<uint64_t>(file.Size()) / 2 : 0;
+    bool loaded = LoadFrom(file);
+    m_reserveHint = 0;
+    return loaded;
 }
 
 bool CHexImage::LoadFrom(CByteStream& stream)
@@ -78,6 +82,10 @@ bool CHexImage::AddData(uint64_t address, const uint8_t* bytes, uint32_t count, 
     m_imageBytes += count;
     if (m_current.data.empty()) {
         m_current.start = static_cast<uint32_t>(address);
+        if (m_reserveHint) {
+            m_current.data.reserve(std::min(m_reserveHint, kMaxImageBytes - m_imageBytes + count));
+            m_reserveHint = 0;
+        }
         m_current.data.assign(bytes, bytes + count);
     } else if (address == m_current.end()) {
         m_current.data.insert(m_current.data.end(), bytes, bytes + count);
@@ -101,6 +109,11 @@ bool CHexImage::AbortRequested(uint64_t consumed)
 
 void CHexImage::StoreCurrent()
 {
+    // Gives back a reservation the block did not need (growth alone never
+    // leaves more unused room than the block's size).
+    const size_t unused = m_current.data.capacity() - m_current.data.size();
+    if (unused > std::max(m_current.data.size(), kShrinkSlack))
+        m_current.data.shrink_to_fit();
     m_blocks.push_back(std::move(m_current));
     m_current = _MEMBLK{};
 }

@@ -89,6 +89,9 @@ private:
     const bool m_typedMark;
 
     _MEMBLK m_current;
+    // Room to reserve for the first block (half the file's characters at
+    // most), so that a large image is not copied while it grows.
+    uint64_t m_reserveHint = 0;
     uint64_t m_imageBytes = 0;
     uint64_t m_lastAbortTest = 0;
     bool m_abortTested = false;
