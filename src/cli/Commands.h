@@ -23,6 +23,7 @@ int runPorts(const Args& args);
 int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
+int runCan(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -33,4 +34,5 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE]", runCatalogue},
     {"findlink", "findlink URL PATTERN", runFindLink},
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
+    {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
 };

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "sim/SimCanOptions.h"
 #include "sim/SimSystem.h"
 
 #include <csignal>
@@ -117,6 +118,7 @@ bool parseFault(const std::string& text, FaultArg& out)
 int usage()
 {
     std::fputs(kUsage, stderr);
+    std::fputs(kSimCanUsage, stderr);
     return 2;
 }
 
@@ -125,6 +127,7 @@ int usage()
 int main(int argc, char** argv)
 {
     SimConfig config;
+    SimCanConfig canConfig;
     std::string catalogue;
     std::vector<FaultArg> faults;
     int lateMs = -1;
@@ -137,8 +140,12 @@ int main(int argc, char** argv)
             return true;
         };
         std::string v;
-        if (a == "--help" || a == "-h") {
+        if (int taken = ParseSimCanOption(argc, argv, i, canConfig); taken != 0) {
+            if (taken < 0)
+                return usage();
+        } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kSimCanUsage, stdout);
             return 0;
         } else if (a == "--no-tcp") {
             config.crateServer = false;
@@ -206,6 +213,12 @@ int main(int argc, char** argv)
         std::fputs(formatErrorText("telvane-sim: start failed:", GetLastErr()).c_str(), stderr);
         return 1;
     }
+    canConfig.address = sim.Config().address;
+    CSimCanSystem can(sim, canConfig);
+    if (!can.Start()) {
+        std::fputs(formatErrorText("telvane-sim: CAN start failed:", GetLastErr()).c_str(), stderr);
+        return 1;
+    }
     const std::string& host = sim.Config().address;
     if (sim.CrateServerPort())
         std::printf("crate-server %s:%u\n", host.c_str(), sim.CrateServerPort());
@@ -220,6 +233,7 @@ int main(int argc, char** argv)
                     c.sector, c.type, c.ccbid, CSimSystem::SecondaryAddress(c.sector, c.ccbid),
                     versionText(c.version).c_str());
     }
+    PrintSimCanListening(can, stdout);
     if (!catalogue.empty()) {
         if (!sim.WriteCatalogue(catalogue)) {
             std::fputs(formatErrorText("telvane-sim: catalogue not written:", GetLastErr()).c_str(), stderr);
