@@ -49,7 +49,8 @@ class PortMCPaths : public SimLinkTest, public ::testing::WithParamInterface<Pat
 
 TEST_P(PortMCPaths, StatusCommandAndSequenceNumbers)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, GetParam().ioType, GetParam().ccbid);
     TrafficLog log;
     link.SetMonitor(&log, &TrafficLog::Hook);
@@ -71,7 +72,8 @@ TEST_P(PortMCPaths, StatusCommandAndSequenceNumbers)
 
 TEST_P(PortMCPaths, InjectedFaultsGiveTheirErrorAndTheNextCommandWorks)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, GetParam().ioType, GetParam().ccbid);
     CSimBoard* board = boardOf(sim, GetParam());
     board->Faults().SetLateMs(400);
@@ -110,7 +112,8 @@ TEST_P(PortMCPaths, InjectedFaultsGiveTheirErrorAndTheNextCommandWorks)
 
 TEST_P(PortMCPaths, ReplyLargerThanTheBufferTellsTheSize)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, GetParam().ioType, GetParam().ccbid);
     uint8_t small[10];
     int n = sizeof small;
@@ -128,7 +131,8 @@ TEST_P(PortMCPaths, ReplyLargerThanTheBufferTellsTheSize)
 
 TEST_P(PortMCPaths, TwoThreadsCommandingOneLinkGetTheirOwnReplies)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, GetParam().ioType, GetParam().ccbid);
     std::atomic<int> failures{0};
     auto worker = [&](uint8_t tag) {
@@ -150,7 +154,8 @@ TEST_P(PortMCPaths, TwoThreadsCommandingOneLinkGetTheirOwnReplies)
 
 TEST_P(PortMCPaths, UnsolicitedFramesAreReadOnlyBetweenCommands)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, GetParam().ioType, GetParam().ccbid);
     Bytes reply;
     ASSERT_TRUE(command(link, kStatus, reply));  // the servers learn which board this client talks to
@@ -206,7 +211,8 @@ using PortMCLink = SimLinkTest;
 
 TEST_F(PortMCLink, PayloadLimitOnSend)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kPrimary, 101);
     TrafficLog log;
     link.SetMonitor(&log, &TrafficLog::Hook);
@@ -221,7 +227,8 @@ TEST_F(PortMCLink, PayloadLimitOnSend)
 
 TEST_F(PortMCLink, SilentLineTimesOut)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kSecondary, 29999);  // nobody has this address
     Bytes reply;
     const auto t0 = std::chrono::steady_clock::now();
@@ -232,7 +239,8 @@ TEST_F(PortMCLink, SilentLineTimesOut)
 
 TEST_F(PortMCLink, PrimaryBridgeModes)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kPrimary, 101);
     TrafficLog log;
     link.SetMonitor(&log, &TrafficLog::Hook);
@@ -256,7 +264,8 @@ TEST_F(PortMCLink, PrimaryBridgeModes)
 
 TEST_F(PortMCLink, TcpBridgeAndCommandCcbid)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kTcp, 101);
     ASSERT_TRUE(link.SetProperty("Bridge", CVariant::FromInt(2)));
     ASSERT_TRUE(link.SetProperty("Dest. ID", CVariant::FromInt(103)));
@@ -276,7 +285,8 @@ TEST_F(PortMCLink, TcpBridgeAndCommandCcbid)
 
 TEST_F(PortMCLink, TcpStatusMinusOneCopiesThePayloadAndTimesOut)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kTcp, 101);
     sim.Board(101)->Faults().Set(SimFault::LostReply, 1);
     const Bytes payload{0xEC, 0x33, 0xEA};
@@ -291,7 +301,8 @@ TEST_F(PortMCLink, TcpStatusMinusOneCopiesThePayloadAndTimesOut)
 
 TEST_F(PortMCLink, TcpDroppedConnectionClosesTheLink)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kTcp, 101);
     sim.Board(101)->Faults().Set(SimFault::DropConnection, 1);
     Bytes reply;
@@ -305,7 +316,8 @@ TEST_F(PortMCLink, TcpDroppedConnectionClosesTheLink)
 
 TEST_F(PortMCLink, SecondarySelectsOncePerBoardWithinTwoSeconds)
 {
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     OpenLink(link, CPortMC_All::kSecondary, 20101);
     CSimBus* bus = sim.SecondaryBus();
     Bytes reply;
@@ -338,7 +350,8 @@ TEST_F(PortMCLink, McListAddressingFromTheSimulatorsCatalogue)
 {
     const std::string path = ::testing::TempDir() + "telvane_sim_catalogue.xml";
     ASSERT_TRUE(sim.WriteCatalogue(path));
-    CPortMC_All link;
+    auto owned = std::make_unique<CPortMC_All>();
+    CPortMC_All& link = *owned;
     ASSERT_TRUE(link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(3)));
     ASSERT_TRUE(link.SetProperty("CCB ID Mode", CVariant::FromInt(1)));
     ASSERT_TRUE(link.SetProperty("MC List", CVariant::FromString(path)));
@@ -378,7 +391,8 @@ TEST_F(PortMCLink, McListFailuresAreReportedClearly)
 {
     const std::string path = ::testing::TempDir() + "telvane_sim_catalogue2.xml";
     ASSERT_TRUE(sim.WriteCatalogue(path));
-    CPortMC_Tcp link;
+    auto owned = std::make_unique<CPortMC_Tcp>();
+    CPortMC_Tcp& link = *owned;
     link.SetProperty("CCB ID Mode", CVariant::FromInt(1));
     link.SetProperty("MC List", CVariant::FromString(path));
     link.SetProperty("Sector", CVariant::FromInt(5));
@@ -392,7 +406,8 @@ TEST_F(PortMCLink, McListFailuresAreReportedClearly)
     link.SetProperty("Bridge", CVariant::FromInt(1));
     EXPECT_THROW(link.SetPropertyById(612, CVariant::FromInt(1)), CMcListError) << "Dest. MC equals MC Type";
 
-    CPortMC_Tcp missing;
+    auto missingOwned = std::make_unique<CPortMC_Tcp>();
+    CPortMC_Tcp& missing = *missingOwned;
     missing.SetProperty("CCB ID Mode", CVariant::FromInt(1));
     missing.SetProperty("MC List", CVariant::FromString(::testing::TempDir() + "no_such_list.xml"));
     EXPECT_FALSE(missing.Open());

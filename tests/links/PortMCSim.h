@@ -1,11 +1,16 @@
 #pragma once
 // Crate links wired to an in-process simulator.
+//
+// Tests keep their links on the heap: std::mutex has no destructor the
+// thread sanitizer sees, so mutexes of stack objects of earlier tests at the
+// same address would merge into false lock-order reports.
 
 #include "base/Error.h"
 #include "links/PortMC_All.h"
 #include "sim/SimSystem.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <vector>
 
