@@ -95,7 +95,8 @@ _MCDATA TrafficRecord(int direction, const uint8_t* bytes, int count, int32_t st
     r.status = status;
     const int kept = std::clamp(count, 0, static_cast<int>(sizeof r.bytes));
     r.length = static_cast<uint8_t>(std::min(kept, 255));
-    std::memcpy(r.bytes, bytes, static_cast<size_t>(kept));
+    if (kept > 0)
+        std::memcpy(r.bytes, bytes, static_cast<size_t>(kept));
     return r;
 }
 
