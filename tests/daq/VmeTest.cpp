@@ -1,6 +1,7 @@
 #include "VmeStandFixture.h"
 #include "daq/DelayBrd.h"
 #include "daq/Pu.h"
+#include "daq/Ros.h"
 
 #include <atomic>
 #include <mutex>
@@ -282,5 +283,101 @@ TEST_F(InterruptTest, CallbacksOfEveryOpenDeviceAreCalled)
     Arm();
     EXPECT_TRUE(log.called.Wait(5000));
     EXPECT_TRUE(other.called.Wait(5000));
+}
+}  // namespace
+
+namespace {
+// The DAQ start-up and run sequence on the stand: both devices, bus reset,
+// PU configuration, ROS set-up, interrupt set-up, then a run of events read
+// by the callback with their ROS data, and a run whose trigger is lost.
+struct RunReader {
+    RunReader(CPu& p, CRos& r, CDelayBrd& d) : pu(p), ros(r), delay(d) {}
+
+    static void Callback(void* context, int irqType, uint32_t)
+    {
+        auto* r = static_cast<RunReader*>(context);
+        if (irqType != 3)
+            return;
+        std::lock_guard guard(r->lock);
+        uint16_t n = 0;
+        bool ready = false;
+        while (!ready)
+            if (!r->pu.RdRunState(ready))
+                return r->Fail();
+        if (!r->pu.RdEvCnt(n) || !r->pu.ReadAllFifo(n + 1u) || !r->ros.ReadFifo() ||
+            !r->ros.PartialReset())
+            return r->Fail();
+        r->puWords.emplace_back(r->pu.FifoWords().begin(), r->pu.FifoWords().end());
+        r->rosWords.push_back(r->ros.Words());
+        if (!r->pu.Clear() || (++r->events < r->wanted && !r->delay.ClearBusy()))
+            return r->Fail();
+        if (r->events == r->wanted)
+            r->done.Set();
+    }
+    void Fail()
+    {
+        failed = true;
+        done.Set();
+    }
+
+    CPu& pu;
+    CRos& ros;
+    CDelayBrd& delay;
+    std::mutex lock;
+    int wanted = 0;
+    std::atomic<int> events{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::vector<uint32_t>> puWords, rosWords;
+    CEvent done{true};
+};
+
+TEST_F(VmeStandTest, DaqSequenceRunsOnTheStand)
+{
+    Stand().SetEventSize(2);
+    Stand().SetRosData(1);
+    CVme a16;
+    CPu pu(vme);
+    CRos ros(vme);
+    CDelayBrd delay(vme);
+    RunReader reader(pu, ros, delay);
+    ASSERT_TRUE(a16.Init(simvme::A16Device)) << a16.ErrorText();
+    ASSERT_TRUE(vme.Reset()) << vme.ErrorText();
+    ASSERT_TRUE(pu.Configure(_PUCONFIG{}) && pu.Clear() && delay.EnableDelay()) << pu.ErrorText()
+                                                                               << delay.ErrorText();
+    ASSERT_TRUE(ros.Init()) << ros.ErrorText();
+    ASSERT_TRUE(vme.Install_ICBR(&RunReader::Callback, &reader)) << vme.ErrorText();
+    ASSERT_TRUE(delay.WrVector() && delay.EnableIRQ(1, true) && delay.EnableIRQ(0, true))
+        << delay.ErrorText();
+
+    auto startRun = [&](int n) {
+        std::lock_guard guard(reader.lock);
+        reader.wanted = n;
+        reader.events = 0;
+        reader.done.Reset();
+        reader.puWords.clear();
+        reader.rosWords.clear();
+        return pu.Clear() && delay.ClearBusy();
+    };
+    ASSERT_TRUE(startRun(3));
+    ASSERT_TRUE(reader.done.Wait(5000));
+    {
+        std::lock_guard guard(reader.lock);
+        ASSERT_FALSE(reader.failed.load());
+        ASSERT_EQ(reader.puWords.size(), 3u);
+        for (uint32_t e = 0; e < 3; ++e) {
+            SCOPED_TRACE(e);
+            ASSERT_EQ(reader.puWords[e].size(), 8u) << "two records of four words";
+            EXPECT_EQ(reader.puWords[e][0], e + 1) << "record 0 of event e + 1";
+            EXPECT_EQ(reader.puWords[e][4], (1u << 16) | (e + 1)) << "record 1";
+            ASSERT_EQ(reader.rosWords[e].size(), 17u) << "status, eight markers, eight items";
+            EXPECT_EQ(reader.rosWords[e][0], 0xE00100FFu);
+            EXPECT_EQ(reader.rosWords[e][2], (CSimVmeStand::RosWordA(e + 1, 0, 0) << 16) | (e + 1));
+        }
+    }
+
+    Stand().MissTriggers(1);
+    ASSERT_TRUE(startRun(1));
+    EXPECT_FALSE(reader.done.Wait(200)) << "the lost trigger leaves the run short";
+    EXPECT_EQ(reader.events.load(), 0);
 }
 }  // namespace
