@@ -363,6 +363,7 @@ int CMatch::Compile(const char* pattern, bool ignoreCase, int* stopOffset)
     m_marks.clear();
     m_groups.clear();
     m_prefilter = Prefilter::None;
+    m_hasMatch = false;
     if (stopOffset)
         *stopOffset = 0;
     if (!pattern)
@@ -422,7 +423,20 @@ void CMatch::PreparePrefilter()
         m_prefilter = Prefilter::Table;
 }
 
-void CMatch::ClearPositions() { ResetAll(m_list); }
+void CMatch::ClearPositions()
+{
+    ResetAll(m_list);
+    m_hasMatch = false;
+}
+
+void CMatch::ClearLastMatch()
+{
+    // A failed match leaves every item clear; a successful one set only the
+    // items on the path it took.
+    if (m_hasMatch)
+        ResetMatched(m_list, m_list.items.size());
+    m_hasMatch = false;
+}
 
 int CMatch::Match(const char* text, int startPos, int* endPos)
 {
@@ -430,10 +444,11 @@ int CMatch::Match(const char* text, int startPos, int* endPos)
         throw std::invalid_argument("pattern: matching with an empty pattern");
     if (!text || startPos < 0)
         return 0;
-    ClearPositions();
+    ClearLastMatch();
     CMemorySource src{reinterpret_cast<const uint8_t*>(text)};
     int64_t end = 0;
     auto found = [&] {
+        m_hasMatch = true;
         if (endPos)
             *endPos = static_cast<int>(end);
         return 1;
@@ -476,13 +491,14 @@ int CMatch::MatchAt(CSeekReader& file, int64_t pos, int64_t* endPos)
 {
     if (m_list.items.empty())
         throw std::invalid_argument("pattern: matching with an empty pattern");
-    ClearPositions();
+    ClearLastMatch();
     if (pos < 0)
         return 0;
     CFileSource src{file};
     int64_t end = 0;
     if (!MatchSequence(m_list, src, pos, end))
         return 0;
+    m_hasMatch = true;
     if (endPos)
         *endPos = end;
     return 1;

@@ -99,11 +99,14 @@ private:
         const CObjExp* item;
         bool before;
     };
+    void ClearLastMatch();
     void Index(const CExpList& list);
     void PreparePrefilter();
     const CObjExp* Group(int n) const;
 
     CExpList m_list;
+    // Set while the items hold the positions of a successful match.
+    bool m_hasMatch = false;
     std::vector<Mark> m_marks;
     std::vector<const CObjExp*> m_groups;
     // Unanchored searches skip to bytes that can start a match.

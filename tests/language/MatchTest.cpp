@@ -154,6 +154,27 @@ TEST(MatchTest, MarksFromEarlierSearchPositionsDoNotLeak)
     EXPECT_EQ(m.GetCapture(1, 2, text), "34");
 }
 
+TEST(MatchTest, EachMatchStartsFromClearPositions)
+{
+    CMatch m("(a\\cb|c\\cd)");
+    ASSERT_TRUE(m.Match("ab", 0));
+    EXPECT_EQ(m.GetMarkPos(1), 1);
+    ASSERT_TRUE(m.Match("cd", 0));
+    EXPECT_EQ(m.GetMarkPos(1), -1);
+    EXPECT_EQ(m.GetMarkPos(2), 1);
+    EXPECT_FALSE(m.Match("xx", 0));
+    EXPECT_EQ(m.GetMarkPos(2), -1);
+    EXPECT_EQ(m.GetGroupAlternative(1), -1);
+
+    CSeekReader reader;
+    reader.Attach("ab", 2);
+    ASSERT_TRUE(m.MatchAt(reader, 0));
+    EXPECT_EQ(m.GetGroupAlternative(1), 0);
+    EXPECT_FALSE(m.MatchAt(reader, 1));
+    EXPECT_EQ(m.GetGroupAlternative(1), -1);
+    EXPECT_EQ(m.GetMarkPos(1), -1);
+}
+
 TEST(MatchTest, CommentLinePattern)
 {
     CMatch m("^[ \t]*(//[^$]*$|$)");
