@@ -1,7 +1,9 @@
 // Crate-link commands against plain exchanges of the same frame bytes with
 // the same in-process simulator: over TCP (crate server) and over the
 // primary bus on a pseudo-terminal. Goal: Command reaches at least 0.7
-// times the plain round trips per second on both paths.
+// times the plain round trips per second on both paths. On a shared machine
+// compare them with --benchmark_enable_random_interleaving=true
+// --benchmark_repetitions=6: load changes faster than one benchmark runs.
 
 #include "links/PortMC_All.h"
 #include "links/PortMCFrame.h"
