@@ -3,23 +3,13 @@
 #include "base/Error.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 CPortCAN::~CPortCAN() = default;
 
 bool CPortCAN::WaitUntilOpen(int timeoutMs)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const bool open = IsOpen();
-        if (open || GetLastErr() != err::IoPending)
-            return open;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return WaitWhileOpening([this] { return IsOpen(); }, timeoutMs);
 }
 
 _CANMSG MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8_t* data, int length)
@@ -28,6 +18,8 @@ _CANMSG MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8
     m.idA = idA;
     m.idB = idB;
     m.control = static_cast<uint8_t>((length & 0x0F) | (replyExpected ? 0x10 : 0));
-    std::memcpy(m.data, data, static_cast<size_t>(std::clamp(length, 0, 8)));
+    const size_t n = static_cast<size_t>(std::clamp(length, 0, 8));
+    if (n > 0)
+        std::memcpy(m.data, data, n);
     return m;
 }

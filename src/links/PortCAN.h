@@ -72,7 +72,7 @@ public:
     virtual void SetMonitor(void* context, PortMonitor monitor) = 0;
 
     // Added after the fixed slots: waits while a background open is still
-    // under way; the result and last error are IsOpen's afterwards.
+    // under way; false with 1460 at the deadline, else as IsOpen.
     bool WaitUntilOpen(int timeoutMs);
 };
 

@@ -3,8 +3,6 @@
 #include "base/Error.h"
 #include "links/PortMCFrame.h"
 
-#include <chrono>
-#include <thread>
 
 CPortMC::~CPortMC() = default;
 
@@ -53,18 +51,7 @@ bool CPortMC::IsOpen() { return m_port->IsOpen(); }
 
 bool CPortMC::WaitUntilOpen(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (IsOpen())
-            return true;
-        if (GetLastErr() != err::IoPending)
-            return false;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            SetLastErr(err::Timeout);
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return WaitWhileOpening([this] { return IsOpen(); }, timeoutMs);
 }
 
 void CPortMC::SetMonitor(void* context, PortMonitor monitor)

@@ -55,7 +55,7 @@ public:
     virtual void SetMonitor(void* context, PortMonitor monitor);
 
     // Added after the fixed slots: waits while a background open is still
-    // connecting; the result and last error are IsOpen's afterwards.
+    // connecting; false with 1460 at the deadline, else as IsOpen.
     bool WaitUntilOpen(int timeoutMs);
 
 protected:

@@ -2,7 +2,9 @@
 
 #include "base/Error.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 CPortIO::~CPortIO() = default;
 
@@ -47,4 +49,22 @@ bool CPropertyCursor::Next(_PROPDEF& entry, bool restart)
     entry = m_table[index];
     m_next.store(index + 1);
     return true;
+}
+
+bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (isOpen())
+            return true;
+        if (GetLastErr() != err::IoPending)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            SetLastErr(err::Timeout);
+            return false;
+        }
+        // The open completes on the port's own thread; a short poll keeps
+        // this free of the ports' callback plumbing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <shared_mutex>
 #include <string_view>
 
@@ -105,6 +106,10 @@ private:
     PortMonitor m_monitor = nullptr;
     void* m_monitorContext = nullptr;
 };
+
+// Waits while `isOpen` reports a background open under way (false with
+// 997); true once open, false with the open's error or 1460 at the deadline.
+bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs);
 
 // The per-class cursor of GetNextProperty.
 class CPropertyCursor {
