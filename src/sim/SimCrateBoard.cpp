@@ -1,5 +1,6 @@
 #include "sim/SimCrateBoard.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,9 +15,9 @@ uint32_t be24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (uint32_t(p[1]
 // Code 2 answers carry a zero-terminated text.
 std::vector<uint8_t> textReply(const std::string& text)
 {
-    std::vector<uint8_t> r{0x02};
-    r.insert(r.end(), text.begin(), text.end());
-    r.push_back(0);
+    std::vector<uint8_t> r(text.size() + 2, 0);
+    r[0] = 0x02;
+    std::copy(text.begin(), text.end(), r.begin() + 1);
     return r;
 }
 

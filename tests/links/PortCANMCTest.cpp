@@ -64,8 +64,9 @@ struct CanSim : ::testing::Test {
         } else {
             const std::string path = ioType == 1 ? crates->PrimaryBusPath() : crates->SecondaryBusPath();
             ASSERT_TRUE(link.SetProperty("ComName", CVariant::FromString(path)));
-            if (ioType == 2)
+            if (ioType == 2) {
                 ASSERT_TRUE(link.SetProperty("CCB ID", CVariant::FromInt(CSimSystem::SecondaryAddress(1, kController))));
+            }
         }
         ASSERT_TRUE(link.Open()) << GetLastErr();
         ASSERT_TRUE(link.WaitUntilOpen(5000)) << GetLastErr();

@@ -101,8 +101,9 @@ TEST_P(PortMCPaths, InjectedFaultsGiveTheirErrorAndTheNextCommandWorks)
         const bool ok = command(link, kProtectOn, reply, 200);
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(GetLastErr(), c.error);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(reply, c.reply);
+        }
         if (c.fault == SimFault::LateReply)
             std::this_thread::sleep_for(500ms);  // the late reply has arrived by now
         ASSERT_TRUE(command(link, kProtectOn, reply)) << "after the fault: " << GetLastErr();
