@@ -14,12 +14,10 @@
 #include "base/Event.h"
 #include "sim/SimCanNode.h"
 #include "sim/SimCanWire.h"
+#include "sim/SimTcpServer.h"
 
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 class CSimCanGateway {
 public:
@@ -29,42 +27,31 @@ public:
     CSimCanGateway& operator=(const CSimCanGateway&) = delete;
 
     // Listens on address (port 0: an ephemeral port); false with the last error.
-    bool Start(uint16_t port, const std::string& address = "127.0.0.1");
-    void Stop();
-    uint16_t Port() const { return m_port; }
+    bool Start(uint16_t port, const std::string& address = "127.0.0.1") { return m_tcp.Start(port, address); }
+    void Stop() { m_tcp.Stop(); }
+    uint16_t Port() const { return m_tcp.Port(); }
     CSimCanFaults& Faults() { return m_faults; }
     CSimCanNodes& Nodes() { return *m_nodes; }
 
     // Sends a message unasked from `node` (frame type 3) to every client
     // that has configured the gateway; returns how many got it.
     int Emit(uint8_t node, std::span<const uint8_t> data);
-    int ClientCount();
+    int ClientCount() { return m_tcp.ClientCount(); }
 
 private:
-    struct Client {
-        int fd = -1;
-        std::thread thread;
-        std::mutex writeLock;  // guards the fields below and every write
+    struct Client : CSimTcpClient {
         bool configured = false;
-        bool done = false;
         uint8_t counter = 0;
     };
 
-    void acceptLoop();
     void serve(Client& client);
     bool configure(Client& client, std::vector<simcan::Record>& records);
     bool deliver(Client& client, const std::vector<simcan::Record>& records);
     bool sendReply(Client& client, const std::vector<SimCanFrame>& frames);
     simcan::Record recordOf(Client& client, const SimCanFrame& frame);
-    bool send(Client& client, const std::vector<uint8_t>& bytes);
-    void reapLocked();
+    bool send(Client& client, const std::vector<uint8_t>& bytes) { return m_tcp.Send(client, bytes); }
 
     std::shared_ptr<CSimCanNodes> m_nodes;
     CSimCanFaults m_faults;
-    int m_listen = -1;
-    uint16_t m_port = 0;
-    std::thread m_acceptThread;
-    CEvent m_stop{true, false};
-    std::mutex m_clientsLock;
-    std::list<std::unique_ptr<Client>> m_clients;
+    CSimTcpServer m_tcp;
 };

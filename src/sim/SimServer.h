@@ -6,13 +6,10 @@
 
 #include "base/Event.h"
 #include "sim/SimCrateBoard.h"
+#include "sim/SimTcpServer.h"
 
 #include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 class CSimServer {
 public:
@@ -24,33 +21,21 @@ public:
     CSimServer& operator=(const CSimServer&) = delete;
 
     // Listens on 127.0.0.1 (port 0: an ephemeral port); false with the last error.
-    bool Start(uint16_t port, const std::string& address = "127.0.0.1");
-    void Stop();
-    uint16_t Port() const { return m_port; }
+    bool Start(uint16_t port, const std::string& address = "127.0.0.1") { return m_tcp.Start(port, address); }
+    void Stop() { m_tcp.Stop(); }
+    uint16_t Port() const { return m_tcp.Port(); }
 
     // Sends one unasked frame to every client that has talked to ccbid.
     int Emit(uint16_t ccbid, std::span<const uint8_t> payload);
-    int ClientCount();
+    int ClientCount() { return m_tcp.ClientCount(); }
 
 private:
-    struct Client {
-        int fd = -1;
-        std::thread thread;
-        std::mutex writeLock;
+    struct Client : CSimTcpClient {
         int lastCcbid = -1;
-        bool done = false;
     };
 
-    void acceptLoop();
     void serve(Client& client);
-    bool send(Client& client, const std::vector<uint8_t>& bytes);
-    void reapLocked();
 
     Lookup m_lookup;
-    int m_listen = -1;
-    uint16_t m_port = 0;
-    std::thread m_acceptThread;
-    CEvent m_stop{true, false};
-    std::mutex m_clientsLock;
-    std::list<std::unique_ptr<Client>> m_clients;
+    CSimTcpServer m_tcp;
 };
