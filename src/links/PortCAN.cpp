@@ -7,6 +7,26 @@
 
 CPortCAN::~CPortCAN() = default;
 
+void CPortCAN::SetReaderCallback(CanReaderCallback callback, void* context)
+{
+    std::lock_guard lock(m_readerLock);
+    m_reader = callback;
+    m_readerContext = context;
+}
+
+void CPortCAN::CallReaderCallback()
+{
+    CanReaderCallback callback;
+    void* context;
+    {
+        std::lock_guard lock(m_readerLock);
+        callback = m_reader;
+        context = m_readerContext;
+    }
+    if (callback)
+        callback(this, context);
+}
+
 bool CPortCAN::WaitUntilOpen(int timeoutMs)
 {
     return WaitWhileOpening([this] { return IsOpen(); }, timeoutMs);

@@ -10,6 +10,7 @@
 #include "ports/PortIO.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string_view>
 
 // A CAN message as callers hand it over (11 bytes).
@@ -74,6 +75,16 @@ public:
     // Added after the fixed slots: waits while a background open is still
     // under way; false with 1460 at the deadline, else as IsOpen.
     bool WaitUntilOpen(int timeoutMs);
+
+protected:
+    // The caller's reader callback, run from the link's own reader thread.
+    void SetReaderCallback(CanReaderCallback callback, void* context);
+    void CallReaderCallback();
+
+private:
+    std::mutex m_readerLock;
+    CanReaderCallback m_reader = nullptr;
+    void* m_readerContext = nullptr;
 };
 
 // A message for node `idA` with the given data.

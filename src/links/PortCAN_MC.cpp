@@ -143,24 +143,11 @@ bool CPortCAN_MC::AsyncRead(CanReaderCallback callback, void* context)
         return m_link.AsyncRead(kLinkReaderPause, nullptr);
     if (callback == kCanReaderResume)
         return m_link.AsyncRead(kLinkReaderResume, nullptr);
-    {
-        std::lock_guard lock(m_readerLock);
-        m_reader = callback;
-        m_readerContext = context;
-    }
+    SetReaderCallback(callback, context);
     return m_link.AsyncRead(&CPortCAN_MC::ReaderTrampoline, this);
 }
 
 void CPortCAN_MC::ReaderTrampoline(CPortMC*, void* context)
 {
-    auto* self = static_cast<CPortCAN_MC*>(context);
-    CanReaderCallback callback;
-    void* callbackContext;
-    {
-        std::lock_guard lock(self->m_readerLock);
-        callback = self->m_reader;
-        callbackContext = self->m_readerContext;
-    }
-    if (callback)
-        callback(self, callbackContext);
+    static_cast<CPortCAN_MC*>(context)->CallReaderCallback();
 }

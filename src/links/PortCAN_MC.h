@@ -57,7 +57,4 @@ private:
     uint8_t m_templateId = 0;
     uint8_t m_templateType = kDataReplyType;
     const uint8_t m_nodeByte = 0xFF;
-    std::mutex m_readerLock;
-    CanReaderCallback m_reader = nullptr;
-    void* m_readerContext = nullptr;
 };

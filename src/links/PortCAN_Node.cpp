@@ -268,24 +268,11 @@ bool CPortCAN_Node::AsyncRead(CanReaderCallback callback, void* context)
         return m_socket.PauseReader();
     if (callback == kCanReaderResume)
         return m_socket.ResumeReader();
-    {
-        std::lock_guard lock(m_readerLock);
-        m_reader = callback;
-        m_readerContext = context;
-    }
+    SetReaderCallback(callback, context);
     return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this, nullptr, nullptr);
 }
 
 void CPortCAN_Node::ReaderTrampoline(CPortIO*, void* context)
 {
-    auto* self = static_cast<CPortCAN_Node*>(context);
-    CanReaderCallback callback;
-    void* callbackContext;
-    {
-        std::lock_guard lock(self->m_readerLock);
-        callback = self->m_reader;
-        callbackContext = self->m_readerContext;
-    }
-    if (callback)
-        callback(self, callbackContext);
+    static_cast<CPortCAN_Node*>(context)->CallReaderCallback();
 }

@@ -70,7 +70,4 @@ private:
     std::recursive_mutex m_receiveLock;
     std::atomic<int> m_headTimeoutMs{kDefaultHeadTimeoutMs};
     std::atomic<bool> m_staleInput{false};
-    std::mutex m_readerLock;
-    CanReaderCallback m_reader = nullptr;
-    void* m_readerContext = nullptr;
 };
