@@ -15,11 +15,6 @@ namespace {
 
 constexpr int kOpenWaitMs = 10000;
 
-const CliCommand& self()
-{
-    return *std::find_if(kCliCommands.begin(), kCliCommands.end(), [](const CliCommand& c) { return c.run == runCan; });
-}
-
 // Settings are found by name in the link's list as it stands, so
 // "CANIOType" must come before the settings of the path it chooses.
 bool applySetting(CPortCAN_All& link, const std::string& assignment)
@@ -60,19 +55,19 @@ int runCan(const Args& args)
             const std::string& ids = args[++i];
             const size_t comma = ids.find(',');
             if (comma == std::string::npos)
-                return usageError(self());
+                return usageError(runCan);
             idA = ParseNumberText(ids.substr(0, comma));
             idB = ParseNumberText(ids.substr(comma + 1));
         } else if (a == "--reply") {
             reply = true;
         } else if (!a.empty() && a[0] == '-' && a.size() > 1 && !std::isdigit(static_cast<unsigned char>(a[1]))) {
-            return usageError(self());
+            return usageError(runCan);
         } else {
             data.push_back(static_cast<uint8_t>(ParseNumberText(a)));
         }
     }
     if (idA < 0 || idA > 255 || idB < 0 || idB > 255 || data.size() > 15)
-        return usageError(self());
+        return usageError(runCan);
     for (const std::string& s : settings)
         if (!applySetting(link, s))
             return 1;

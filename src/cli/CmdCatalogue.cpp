@@ -5,17 +5,10 @@
 #include "cli/Commands.h"
 #include "links/Divadiduv.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
 namespace {
-const CliCommand& catalogueCommand()
-{
-    return *std::find_if(kCliCommands.begin(), kCliCommands.end(),
-                         [](const CliCommand& c) { return c.run == runCatalogue; });
-}
-
 bool parseInt(const std::string& text, int& value)
 {
     const char* end = text.data() + text.size();
@@ -36,10 +29,10 @@ int runCatalogue(const Args& args)
     bool find = false;
     if (args.size() == 5 && args[1] == "--find") {
         if (!parseInt(args[2], wheel) || !parseInt(args[3], sector) || !parseInt(args[4], type))
-            return usageError(catalogueCommand());
+            return usageError(runCatalogue);
         find = true;
     } else if (args.size() != 1) {
-        return usageError(catalogueCommand());
+        return usageError(runCatalogue);
     }
 
     auto catalogue = LoadDivadiduvs(args[0]);

@@ -8,18 +8,8 @@
 #include "language/VaCompiler.h"
 
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 #include <vector>
-
-static int decodeUsage()
-{
-    for (const auto& c : kCliCommands) {
-        if (std::strcmp(c.name, "decode") == 0)
-            return usageError(c);
-    }
-    return 2;
-}
 
 static int hexDigit(char c)
 {
@@ -75,15 +65,15 @@ int runDecode(const Args& args)
         } else if (file.empty() && !a.empty() && a[0] != '-') {
             file = a;
         } else {
-            return decodeUsage();
+            return usageError(runDecode);
         }
     }
     std::vector<uint8_t> bytes;
     if (file.empty() || haveCode != haveBytes)
-        return decodeUsage();
+        return usageError(runDecode);
     if (haveBytes && !parseHexBytes(bytesText, bytes)) {
         std::fprintf(stderr, "telvane-cli decode: --bytes takes hexadecimal pairs separated by blanks\n");
-        return decodeUsage();
+        return usageError(runDecode);
     }
 
     CStdOutFile out(stdout);

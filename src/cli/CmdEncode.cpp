@@ -5,22 +5,12 @@
 #include "language/VaCompiler.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
-
-static int encodeUsage()
-{
-    for (const auto& c : kCliCommands) {
-        if (std::strcmp(c.name, "encode") == 0)
-            return usageError(c);
-    }
-    return 2;
-}
 
 int runEncode(const Args& args)
 {
     if (args.size() < 3 || args[0].empty() || args[0][0] == '-' || args[1] != "--command")
-        return encodeUsage();
+        return usageError(runEncode);
     const std::string& file = args[0];
     const std::string& name = args[2];
     const std::vector<std::string> texts(args.begin() + 3, args.end());

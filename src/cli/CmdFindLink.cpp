@@ -6,21 +6,12 @@
 #include "shell/FindLink.h"
 #include "shell/HttpFetch.h"
 
-#include <algorithm>
 #include <cstdio>
-
-namespace {
-const CliCommand& findLinkCommand()
-{
-    return *std::find_if(kCliCommands.begin(), kCliCommands.end(),
-                         [](const CliCommand& c) { return c.run == runFindLink; });
-}
-}  // namespace
 
 int runFindLink(const Args& args)
 {
     if (args.size() != 2)
-        return usageError(findLinkCommand());
+        return usageError(runFindLink);
     const std::string& url = args[0];
     std::string page;
     try {

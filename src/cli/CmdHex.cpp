@@ -15,12 +15,6 @@
 #include <vector>
 
 namespace {
-const CliCommand& hexCommand()
-{
-    return *std::find_if(kCliCommands.begin(), kCliCommands.end(),
-                         [](const CliCommand& c) { return c.run == runHex; });
-}
-
 struct HexOptions {
     std::string file;
     bool intel = false;
@@ -103,7 +97,7 @@ int runHex(const Args& args)
 {
     HexOptions options;
     if (!parseOptions(args, options))
-        return usageError(hexCommand());
+        return usageError(runHex);
 
     std::unique_ptr<CHexImage> image;
     if (options.intel)

@@ -4,14 +4,12 @@
 #include "cli/Commands.h"
 #include "ports/SerialPorts.h"
 
-#include <algorithm>
 #include <cstdio>
 
 int runPorts(const Args& args)
 {
     if (!args.empty()) {
-        return usageError(*std::find_if(kCliCommands.begin(), kCliCommands.end(),
-                                        [](const CliCommand& c) { return c.run == runPorts; }));
+        return usageError(runPorts);
     }
     std::vector<std::string> names, friendly;
     EnumSerialPorts(names, friendly);

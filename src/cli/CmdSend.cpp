@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <strings.h>
 #include <vector>
 
@@ -20,14 +19,6 @@ namespace {
 
 constexpr char kDefaultDecodeFile[] = "examples/Cb_v126.dec";
 constexpr int kOpenWaitMs = 10000;
-
-int sendUsage()
-{
-    for (const auto& c : kCliCommands)
-        if (std::strcmp(c.name, "send") == 0)
-            return usageError(c);
-    return 2;
-}
 
 // "EA", "F5 00 10 00", "0xF5", "F5001000": hexadecimal byte pairs.
 bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
@@ -99,7 +90,7 @@ int runSend(const Args& args)
             const std::string& s = args[++i];
             const size_t eq = s.find('=');
             if (eq == std::string::npos || eq == 0)
-                return sendUsage();
+                return usageError(runSend);
             settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
         } else if (a == "--decode" && hasValue) {
             decodeFile = args[++i];
@@ -112,11 +103,11 @@ int runSend(const Args& args)
             raw = true;
         } else if (!parseBytes(a, command)) {
             std::fprintf(stderr, "telvane-cli send: '%s' is not a hexadecimal byte\n", a.c_str());
-            return sendUsage();
+            return usageError(runSend);
         }
     }
     if (command.empty() || repeat < 1 || timeoutMs < 0)
-        return sendUsage();
+        return usageError(runSend);
 
     CVa_Compiler tables;
     std::unique_ptr<CStructListDecoder> decoder;

@@ -13,8 +13,9 @@ struct CliCommand {
     int (*run)(const Args& args);
 };
 
-// Prints "usage: telvane-cli <usage>" to standard error; returns 2.
-int usageError(const CliCommand& command);
+// Prints "usage: telvane-cli <usage>" of the command run by `run` to
+// standard error; returns 2.
+int usageError(int (*run)(const Args& args));
 
 int runHex(const Args& args);
 int runDecode(const Args& args);

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-int usageError(const CliCommand& command)
+int usageError(int (*run)(const Args& args))
 {
-    std::fprintf(stderr, "usage: telvane-cli %s\n", command.usage);
+    for (const auto& c : kCliCommands)
+        if (c.run == run)
+            std::fprintf(stderr, "usage: telvane-cli %s\n", c.usage);
     return 2;
 }
 

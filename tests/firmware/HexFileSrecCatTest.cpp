@@ -4,6 +4,7 @@
 #include "HexFileTestUtil.h"
 #include "firmware/HexFile.h"
 #include "firmware/HexFileMcs.h"
+#include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,6 @@
 #include <random>
 #include <regex>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -24,25 +24,9 @@ struct Piece {
     size_t size;
 };
 
-int RunShell(const std::string& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int RunShell(const std::string& command) { return RunCommand(command).status; }
 
-std::string Capture(const std::string& command)
-{
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
+std::string Capture(const std::string& command) { return RunCommand(command).out; }
 
 std::string ReadText(const fs::path& path)
 {
@@ -259,8 +243,8 @@ TEST_F(SrecCatPeer, DamagedFilesFailWithTheirTexts)
 
 TEST_F(SrecCatPeer, CommandLineWritesTheSameBinary)
 {
-    const fs::path cli = fs::path(TELVANE_BINARY_DIR) / "src/cli/telvane-cli";
-    if (!fs::exists(cli))
+    const fs::path cli = TelvaneCli();
+    if (cli.empty())
         GTEST_SKIP() << "telvane-cli is not built in " << TELVANE_BINARY_DIR;
     const fs::path file = WriteImage("cli.hex", {{0x10040, 0x30}, {0x10100, 0x41}}, "-intel -obs=16", 11);
     const fs::path out = m_dir / "cli.bin";

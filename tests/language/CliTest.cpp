@@ -1,46 +1,25 @@
 // telvane-cli decode and encode, run as the program itself.
 
 #include "TempFile.h"
+#include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-const std::string kCli = std::string(TELVANE_BINARY_DIR) + "/src/cli/telvane-cli";
 const std::string kExamples = std::string(TELVANE_SOURCE_DIR) + "/examples/";
-
-struct CliRun {
-    int status;
-    std::string out;
-};
 
 // Runs the program with a shell command line; standard error is dropped
 // unless redirected by the arguments.
-CliRun RunCli(const std::string& arguments)
-{
-    CliRun r{-1, {}};
-    FILE* p = popen((kCli + " " + arguments).c_str(), "r");
-    if (!p)
-        return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        r.out.append(buffer, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+CommandResult RunCli(const std::string& arguments) { return RunCommand(TelvaneCli() + " " + arguments); }
 
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (access(kCli.c_str(), X_OK) != 0)
+        if (TelvaneCli().empty())
             GTEST_SKIP() << "telvane-cli not built";
     }
 };
@@ -48,7 +27,7 @@ protected:
 TEST_F(CliTest, DecodeDumpsTheTables)
 {
     CTempFile file("struct 0x2A {\nint v[2]; little_endian inline \"%x\"\n};\nenum M {\nA,\n};\n");
-    CliRun r = RunCli("decode " + file.Path() + " --dump");
+    CommandResult r = RunCli("decode " + file.Path() + " --dump");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "\r\nName=0x2A Code=0x2A size=4\r\nVI2 v 2 litle-endian inline %x \r\n\r\nEnum M\r\nA=0\r\n");
     r = RunCli("decode " + file.Path());
@@ -59,7 +38,7 @@ TEST_F(CliTest, DecodeDumpsTheTables)
 TEST_F(CliTest, DecodeFailuresAndUsage)
 {
     CTempFile bad("struct 1 {\nchar a\n};\n");
-    CliRun r = RunCli("decode " + bad.Path() + " 2>&1");
+    CommandResult r = RunCli("decode " + bad.Path() + " 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Line 2 :Syntax Error\n");
     r = RunCli("decode /nonexistent.dec 2>&1");
@@ -77,7 +56,7 @@ TEST_F(CliTest, DecodeFailuresAndUsage)
 TEST_F(CliTest, DecodeBytes)
 {
     const std::string reply = kExamples + "Cb_v126.dec";
-    CliRun r = RunCli("decode " + reply + " --code 0xBE61 --bytes '00 00 00 37 30 16'");
+    CommandResult r = RunCli("decode " + reply + " --code 0xBE61 --bytes '00 00 00 37 30 16'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "status=0x0000\r\nflash_id=0x373016\r\n");
     r = RunCli("decode " + reply + " --code 252 --bytes 'ED'");
@@ -114,7 +93,7 @@ TEST_F(CliTest, EncodeCommands)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        CliRun r = RunCli("encode " + commands + " --command " + c.arguments);
+        CommandResult r = RunCli("encode " + commands + " --command " + c.arguments);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, c.request);
     }
@@ -122,7 +101,7 @@ TEST_F(CliTest, EncodeCommands)
     EXPECT_EQ(RunCli("encode " + zero.Path() + " --command 0 7").out, "00 07\n");
     EXPECT_EQ(RunCli("encode " + zero.Path() + " --command 0x100").out, "01\n");
 
-    CliRun r = RunCli("encode " + commands + " --command Nope 2>&1");
+    CommandResult r = RunCli("encode " + commands + " --command Nope 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("unknown command Nope"), std::string::npos);
     EXPECT_EQ(RunCli("encode " + commands + " --command Reset 1 2>/dev/null").status, 2);

@@ -1,6 +1,7 @@
 // The serial port list over a tty class folder built by the test.
 
 #include "ports/SerialPorts.h"
+#include "support/RunCommand.h"
 
 #include <filesystem>
 #include <fstream>
@@ -85,21 +86,13 @@ TEST(SerialPortCli, PrintsOneLinePerPort)
     std::string expected;
     for (size_t i = 0; i < names.size(); ++i)
         expected += names[i] + "\t" + friendly[i] + "\n";
-    std::string cli = std::string(TELVANE_BINARY_DIR) + "/src/cli/telvane-cli";
-    if (!fs::exists(cli))
+    const std::string cli = TelvaneCli();
+    if (cli.empty())
         GTEST_SKIP() << "telvane-cli not built in this tree";
-    FILE* out = popen((cli + " ports").c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string printed;
-    char buf[256];
-    while (size_t n = fread(buf, 1, sizeof buf, out))
-        printed.append(buf, n);
-    EXPECT_EQ(pclose(out), 0);
-    EXPECT_EQ(printed, expected);
-    FILE* usage = popen((cli + " ports extra 2>/dev/null").c_str(), "r");
-    ASSERT_NE(usage, nullptr);
-    int status = pclose(usage);
-    EXPECT_EQ(WEXITSTATUS(status), 2) << "no arguments are taken";
+    const CommandResult listed = RunCommand(cli + " ports");
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, expected);
+    EXPECT_EQ(RunCommand(cli + " ports extra 2>/dev/null").status, 2) << "no arguments are taken";
 }
 
 }  // namespace
