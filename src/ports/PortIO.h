@@ -56,7 +56,7 @@ public:
     // Sets by id, converting the value; takes effect at the next Open.
     virtual bool SetPropertyById(int32_t id, const CVariant& value) = 0;
     // Applies the ':'-separated settings text of the class, then opens.
-    virtual bool OpenSpec(std::string_view spec) = 0;
+    virtual bool OpenSpec(std::string_view openText) = 0;
     virtual bool Open() = 0;
     // Safe from any thread, the reader's callback included.
     virtual void Close() = 0;

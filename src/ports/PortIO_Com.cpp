@@ -225,16 +225,16 @@ bool CPortIO_Com::ApplyParityNow(int32_t parity)
     return true;
 }
 
-bool CPortIO_Com::OpenSpec(std::string_view spec)
+bool CPortIO_Com::OpenSpec(std::string_view openText)
 {
     static constexpr int32_t kOrder[] = {kComName, kBaud, kByteSize, kParity, kStop, kRxBuff, kTxBuff};
     size_t start = 0;
     for (int32_t id : kOrder) {
-        if (start > spec.size())
+        if (start > openText.size())
             break;
-        size_t colon = spec.find(':', start);
-        std::string_view token = spec.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
-        start = colon == std::string_view::npos ? spec.size() + 1 : colon + 1;
+        size_t colon = openText.find(':', start);
+        std::string_view token = openText.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
+        start = colon == std::string_view::npos ? openText.size() + 1 : colon + 1;
         // An empty part leaves its setting as it is.
         if (token.empty())
             continue;

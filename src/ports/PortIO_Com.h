@@ -41,7 +41,7 @@ public:
     bool SetPropertyById(int32_t id, const CVariant& value) override;
     // "ComName:Baud:ByteSize:Parity:Stop:RxBuff:TxBuff", trailing parts
     // optional; stops at the first setting refused.
-    bool OpenSpec(std::string_view spec) override;
+    bool OpenSpec(std::string_view openText) override;
     bool Open() override;
     // Returns 0 on failure.
     int Read(void* buffer, int max) override;

@@ -202,9 +202,9 @@ bool CPortIO_Socket::SetPropertyById(int32_t id, const CVariant& value)
     return true;
 }
 
-bool CPortIO_Socket::OpenSpec(std::string_view spec)
+bool CPortIO_Socket::OpenSpec(std::string_view openText)
 {
-    const std::vector<std::string_view> parts = splitColons(spec);
+    const std::vector<std::string_view> parts = splitColons(openText);
     bool ok;
     if (parts.size() >= 2 && equalsNoCase(parts[1], "server")) {
         ok = SetPropertyById(kSocketType, CVariant::FromInt(kServer)) &&

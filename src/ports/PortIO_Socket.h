@@ -43,7 +43,7 @@ public:
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;
     // "port:server", "host:port:localport:datagram" or "host:port".
-    bool OpenSpec(std::string_view spec) override;
+    bool OpenSpec(std::string_view openText) override;
     bool Open() override;
     // Returns -1 on failure; 0 when the peer closed the connection, or for
     // a datagram from anyone but the peer.

@@ -36,16 +36,16 @@ int ParseSimCanOption(int argc, char** argv, int& i, SimCanConfig& config)
         config.gatewayCcbid = static_cast<uint16_t>(number);
         return 1;
     }
-    SimNodeControllerSpec spec;
-    spec.ccbid = static_cast<uint16_t>(number);
+    SimNodeControllerSpec controller;
+    controller.ccbid = static_cast<uint16_t>(number);
     const size_t colon = v.find(':');
     if (colon != std::string::npos) {
         const int node = ParseNumberText(v.substr(colon + 1));
         if (node < 0 || node > 9)
             return -1;
-        spec.connectionNode = static_cast<uint8_t>(node);
+        controller.connectionNode = static_cast<uint8_t>(node);
     }
-    config.controllers.push_back(spec);
+    config.controllers.push_back(controller);
     return 1;
 }
 

@@ -4,15 +4,15 @@
 
 CSimCanSystem::CSimCanSystem(CSimSystem& crates, SimCanConfig config) : m_crates(crates), m_config(std::move(config))
 {
-    for (const auto& spec : m_config.controllers) {
-        CSimBoard* board = m_crates.Board(spec.ccbid);
+    for (const auto& entry : m_config.controllers) {
+        CSimBoard* board = m_crates.Board(entry.ccbid);
         if (!board) {
             m_missingBoard = true;
             continue;
         }
-        auto controller = std::make_shared<CSimCanController>(std::make_shared<CSimCanNodes>(), spec.connectionNode);
+        auto controller = std::make_shared<CSimCanController>(std::make_shared<CSimCanNodes>(), entry.connectionNode);
         controller->Attach(*board);
-        m_controllers.push_back({spec.ccbid, controller});
+        m_controllers.push_back({entry.ccbid, controller});
     }
     const uint16_t wanted = m_config.gatewayCcbid;
     for (const auto& c : m_controllers) {

@@ -6,10 +6,10 @@
 
 CSimSystem::CSimSystem(SimConfig config) : m_config(std::move(config))
 {
-    for (const auto& spec : m_config.crates) {
-        Crate c{spec, std::make_unique<CSimBoard>(spec.ccbid, spec.version, m_config.timing)};
-        if (c.spec.pid == 0)
-            c.spec.pid = spec.ccbid;
+    for (const auto& crate : m_config.crates) {
+        Crate c{crate, std::make_unique<CSimBoard>(crate.ccbid, crate.version, m_config.timing)};
+        if (c.crate.pid == 0)
+            c.crate.pid = crate.ccbid;
         c.board->SetBridge([this](uint16_t ccbid) { return Board(ccbid); });
         m_crates.push_back(std::move(c));
     }
@@ -25,7 +25,7 @@ uint16_t CSimSystem::SecondaryAddress(int sector, uint16_t ccbid)
 CSimBoard* CSimSystem::Board(uint16_t ccbid)
 {
     for (auto& c : m_crates)
-        if (c.spec.ccbid == ccbid)
+        if (c.crate.ccbid == ccbid)
             return c.board.get();
     return nullptr;
 }
@@ -33,7 +33,7 @@ CSimBoard* CSimSystem::Board(uint16_t ccbid)
 CSimBoard* CSimSystem::BoardByPid(uint16_t pid)
 {
     for (auto& c : m_crates)
-        if (c.spec.pid == pid)
+        if (c.crate.pid == pid)
             return c.board.get();
     return nullptr;
 }
@@ -41,7 +41,7 @@ CSimBoard* CSimSystem::BoardByPid(uint16_t pid)
 CSimBoard* CSimSystem::BoardBySecondaryAddress(uint16_t address)
 {
     for (auto& c : m_crates)
-        if (SecondaryAddress(c.spec.sector, c.spec.ccbid) == address)
+        if (SecondaryAddress(c.crate.sector, c.crate.ccbid) == address)
             return c.board.get();
     return nullptr;
 }
@@ -85,15 +85,15 @@ void CSimSystem::Stop()
 int CSimSystem::EmitUnsolicited(uint16_t ccbid, std::span<const uint8_t> payload)
 {
     int sent = 0;
-    if (m_primaryBus && !m_crates.empty() && m_crates.front().spec.ccbid == ccbid && m_primaryBus->Emit(payload))
+    if (m_primaryBus && !m_crates.empty() && m_crates.front().crate.ccbid == ccbid && m_primaryBus->Emit(payload))
         ++sent;
     for (auto& c : m_crates) {
-        if (c.spec.ccbid != ccbid)
+        if (c.crate.ccbid != ccbid)
             continue;
         if (m_crateServer)
-            sent += m_crateServer->Emit(c.spec.pid, payload);
+            sent += m_crateServer->Emit(c.crate.pid, payload);
         if (m_secondaryServer)
-            sent += m_secondaryServer->Emit(SecondaryAddress(c.spec.sector, c.spec.ccbid), payload);
+            sent += m_secondaryServer->Emit(SecondaryAddress(c.crate.sector, c.crate.ccbid), payload);
     }
     return sent;
 }
@@ -113,7 +113,7 @@ std::string CSimSystem::CatalogueXml() const
         std::snprintf(line, sizeof line,
                       "  <Divadiduv wheel=\"%s\" sector=\"S%d\" type=\"MB%d\" pid=\"%u\" ccbid=\"%u\" "
                       "host=\"%s\" pid_port=\"%u\" ccbid_port=\"%u\"/>\n",
-                      wheelName(c.spec.wheel).c_str(), c.spec.sector, c.spec.type, c.spec.pid, c.spec.ccbid,
+                      wheelName(c.crate.wheel).c_str(), c.crate.sector, c.crate.type, c.crate.pid, c.crate.ccbid,
                       m_config.address.c_str(), CrateServerPort(), SecondaryServerPort());
         xml += line;
     }

@@ -76,7 +76,7 @@ public:
 
 private:
     struct Crate {
-        SimCrateSpec spec;
+        SimCrateSpec crate;
         std::unique_ptr<CSimBoard> board;
     };
 

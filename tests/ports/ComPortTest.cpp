@@ -84,7 +84,7 @@ TEST(ComPort, OpenSpecSettingsReachTheDevice)
 {
     PtyPair pty;
     struct Case {
-        const char* spec;  // after the device name
+        const char* openText;  // after the device name
         speed_t speed;
         tcflag_t parityBits;
         bool twoStops;
@@ -96,9 +96,9 @@ TEST(ComPort, OpenSpecSettingsReachTheDevice)
         {":19200:8:Mark:1", B19200, PARODD | CMSPAR, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.openText);
         CPortIO_Com port;
-        ASSERT_TRUE(port.OpenSpec(pty.path() + c.spec)) << GetLastErr();
+        ASSERT_TRUE(port.OpenSpec(pty.path() + c.openText)) << GetLastErr();
         termios t = pty.Settings();
         EXPECT_EQ(cfgetospeed(&t), c.speed);
         EXPECT_EQ(t.c_cflag & kPtyParityBits, c.parityBits);
@@ -135,7 +135,7 @@ TEST(ComPort, OpenFailures)
 {
     PtyPair pty;
     struct Case {
-        std::string spec;
+        std::string openText;
         uint32_t error;
     } cases[] = {
         {"/dev/telvane-no-such-tty", err::NotFound},
@@ -145,9 +145,9 @@ TEST(ComPort, OpenFailures)
         {pty.path() + ":9600:4", err::BadParam},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.openText);
         CPortIO_Com port;
-        EXPECT_FALSE(port.OpenSpec(c.spec));
+        EXPECT_FALSE(port.OpenSpec(c.openText));
         EXPECT_EQ(GetLastErr(), c.error);
         EXPECT_FALSE(port.IsOpen());
         EXPECT_EQ(GetLastErr(), err::Success) << "IsOpen clears the last error";

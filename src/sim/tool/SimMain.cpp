@@ -71,21 +71,21 @@ std::string versionText(uint32_t v)
     return v == 0 ? "erased" : std::to_string(v >> 16) + "." + std::to_string(v & 0xFFFF);
 }
 
-bool parseCrate(const std::string& text, SimCrateSpec& spec)
+bool parseCrate(const std::string& text, SimCrateSpec& crate)
 {
     auto f = split(text);
     if (f.size() < 4 || f.size() > 5)
         return false;
-    spec.wheel = wheelValue(f[0]);
-    spec.sector = prefixed(f[1], "S");
-    spec.type = prefixed(f[2], "MB");
+    crate.wheel = wheelValue(f[0]);
+    crate.sector = prefixed(f[1], "S");
+    crate.type = prefixed(f[2], "MB");
     int id = ParseNumberText(f[3]);
-    if (spec.wheel == 99 || spec.sector < 1 || spec.sector > 12 || spec.type < 1 || spec.type > 5 || id <= 0 ||
+    if (crate.wheel == 99 || crate.sector < 1 || crate.sector > 12 || crate.type < 1 || crate.type > 5 || id <= 0 ||
         id > 0xFFFF)
         return false;
-    spec.ccbid = static_cast<uint16_t>(id);
+    crate.ccbid = static_cast<uint16_t>(id);
     if (f.size() == 5)
-        spec.version = versionValue(f[4]);
+        crate.version = versionValue(f[4]);
     return true;
 }
 
@@ -158,12 +158,12 @@ int main(int argc, char** argv)
         } else if (!value(v)) {
             return usage();
         } else if (a == "--crate") {
-            SimCrateSpec spec;
-            if (!parseCrate(v, spec)) {
+            SimCrateSpec crate;
+            if (!parseCrate(v, crate)) {
                 std::fprintf(stderr, "telvane-sim: bad crate '%s'\n", v.c_str());
                 return usage();
             }
-            config.crates.push_back(spec);
+            config.crates.push_back(crate);
         } else if (a == "--tcp-port") {
             config.crateServerPort = static_cast<uint16_t>(ParseNumberText(v));
         } else if (a == "--secondary-port") {
