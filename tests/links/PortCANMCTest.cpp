@@ -1,6 +1,7 @@
 // The CAN link through a crate link and the CAN link that holds both
 // kinds, against the simulated node controller and gateway.
 
+#include "CanTestSupport.h"
 #include "base/Error.h"
 #include "links/PortCAN_All.h"
 #include "sim/SimCanSystem.h"
@@ -10,36 +11,11 @@
 #include <gtest/gtest.h>
 #include <mutex>
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr uint16_t kController = 102;
-
-struct Payloads {
-    std::mutex lock;
-    std::vector<Bytes> sent;
-    static void Hook(void* context, int direction, const uint8_t* bytes, int count)
-    {
-        auto* p = static_cast<Payloads*>(context);
-        std::lock_guard l(p->lock);
-        if (direction == 0)
-            p->sent.emplace_back(bytes, bytes + count);
-    }
-    Bytes Last()
-    {
-        std::lock_guard l(lock);
-        return sent.empty() ? Bytes{} : sent.back();
-    }
-};
-
-Bytes bytesOf(const _CANREC& r) { return Bytes(reinterpret_cast<const uint8_t*>(&r), reinterpret_cast<const uint8_t*>(&r) + 13); }
-
-_CANMSG message(uint8_t node, uint8_t b, bool reply, Bytes data)
-{
-    return MakeCanMessage(node, b, reply, data.data(), static_cast<int>(data.size()));
-}
 
 struct CanSim : ::testing::Test {
     void SetUp() override
@@ -104,9 +80,9 @@ TEST_F(CanSim, TunnelledCommandsOnEveryCratePath)
 TEST_F(CanSim, MessageBytesAndReplyRecords)
 {
     CPortCAN_MC link;
-    Payloads payloads;
+    CWriteTap payloads;
     useCratePath(link, 3);
-    link.SetMonitor(&payloads, &Payloads::Hook);
+    link.SetMonitor(&payloads, &CWriteTap::Hook);
 
     _CANMSG m = message(0x12, 0x34, true, {0x01, 0x02});
     ASSERT_TRUE(link.SendMessages(&m, 1));

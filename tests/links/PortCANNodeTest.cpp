@@ -1,5 +1,6 @@
 // The CAN link to a gateway, against the simulated gateway on loopback.
 
+#include "CanTestSupport.h"
 #include "base/Error.h"
 #include "links/PortCAN_Node.h"
 #include "sim/SimCanSystem.h"
@@ -9,36 +10,10 @@
 #include <gtest/gtest.h>
 #include <mutex>
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Every write the link makes, as the socket's monitor sees it.
-struct Tap {
-    std::mutex lock;
-    std::vector<Bytes> written;
-    static void Hook(void* context, int direction, const uint8_t* bytes, int count)
-    {
-        auto* tap = static_cast<Tap*>(context);
-        std::lock_guard l(tap->lock);
-        if (direction == 0)
-            tap->written.emplace_back(bytes, bytes + count);
-    }
-    Bytes Last()
-    {
-        std::lock_guard l(lock);
-        return written.empty() ? Bytes{} : written.back();
-    }
-};
-
-Bytes bytesOf(const _CANREC& r) { return Bytes(reinterpret_cast<const uint8_t*>(&r), reinterpret_cast<const uint8_t*>(&r) + 13); }
-
-_CANMSG message(uint8_t node, uint8_t b, bool reply, Bytes data)
-{
-    return MakeCanMessage(node, b, reply, data.data(), static_cast<int>(data.size()));
-}
 
 struct NodeLink : ::testing::Test {
     void SetUp() override
@@ -50,7 +25,7 @@ struct NodeLink : ::testing::Test {
         ASSERT_TRUE(can->Start());
         link.SetProperty("Host", CVariant::FromString("127.0.0.1"));
         link.SetProperty("Port", CVariant::FromUInt16(can->GatewayPort()));
-        link.SetMonitor(&tap, &Tap::Hook);
+        link.SetMonitor(&tap, &CWriteTap::Hook);
     }
     void TearDown() override { link.Close(); }
     bool open()
@@ -62,7 +37,7 @@ struct NodeLink : ::testing::Test {
 
     std::unique_ptr<CSimSystem> crates;
     std::unique_ptr<CSimCanSystem> can;
-    Tap tap;
+    CWriteTap tap;
     CPortCAN_Node link;
 };
 
