@@ -16,21 +16,11 @@ const char* CHexFile::ReadRecords(CHexTokenizer& tokens)
 {
     uint8_t record[256];
     for (;;) {
-        if (AbortRequested(tokens.Consumed()))
-            return kHexAbortByUser;
-        CHexToken token = tokens.Next();
-        switch (token.kind) {
-        case HexTokenKind::End:
+        CHexToken token{};
+        if (const char* error = NextRecord(tokens, token))
+            return error;
+        if (token.kind == HexTokenKind::End)
             return nullptr;
-        case HexTokenKind::EndOfLine:
-            continue;
-        case HexTokenKind::Failed:
-            return kHexReadFileError;
-        case HexTokenKind::Record:
-            break;
-        default:
-            return kHexBadFormat;
-        }
 
         unsigned addressBytes;
         switch (token.value) {

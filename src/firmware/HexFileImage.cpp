@@ -107,6 +107,26 @@ bool CHexImage::AbortRequested(uint64_t consumed)
     return m_abort->IsSet();
 }
 
+const char* CHexImage::NextRecord(CHexTokenizer& tokens, CHexToken& record)
+{
+    for (;;) {
+        if (AbortRequested(tokens.Consumed()))
+            return kHexAbortByUser;
+        record = tokens.Next();
+        switch (record.kind) {
+        case HexTokenKind::End:
+        case HexTokenKind::Record:
+            return nullptr;
+        case HexTokenKind::EndOfLine:
+            continue;
+        case HexTokenKind::Failed:
+            return kHexReadFileError;
+        default:
+            return kHexBadFormat;
+        }
+    }
+}
+
 void CHexImage::StoreCurrent()
 {
     // Gives back a reservation the block did not need (growth alone never

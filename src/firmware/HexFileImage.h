@@ -74,6 +74,10 @@ protected:
     // Publishes progress and tests the abort event (at most once per few
     // kilobytes of text, since each test is a system call).
     bool AbortRequested(uint64_t consumed);
+    // Passes over line ends to the next record mark, testing the abort
+    // event on the way; the error text, or nullptr with `record` set (its
+    // kind is End at the end of the text).
+    const char* NextRecord(CHexTokenizer& tokens, CHexToken& record);
 
     // Joins blocks that touch and sorts them by start; false when two
     // blocks overlap.

@@ -29,21 +29,11 @@ const char* CHexFile_mcs::ReadRecords(CHexTokenizer& tokens)
     uint8_t data[256];
     uint64_t base = 0;
     for (;;) {
-        if (AbortRequested(tokens.Consumed()))
-            return kHexAbortByUser;
-        CHexToken token = tokens.Next();
-        switch (token.kind) {
-        case HexTokenKind::End:
+        CHexToken token{};
+        if (const char* error = NextRecord(tokens, token))
+            return error;
+        if (token.kind == HexTokenKind::End)
             return nullptr;
-        case HexTokenKind::EndOfLine:
-            continue;
-        case HexTokenKind::Failed:
-            return kHexReadFileError;
-        case HexTokenKind::Record:
-            break;
-        default:
-            return kHexBadFormat;
-        }
 
         if (const char* error = tokens.ReadRecordBytes(head, kHeadBytes))
             return error;
