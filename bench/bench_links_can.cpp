@@ -32,9 +32,9 @@ void roundTrips(benchmark::State& state, CPortCAN_All& link)
         return;
     }
     const uint8_t request = 0x16;
-    const _CANMSG version = MakeCanMessage(4, 0, true, &request, 1);
+    const CanMessage version = MakeCanMessage(4, 0, true, &request, 1);
     for (auto _ : state) {
-        _CANREC reply;
+        CanRecord reply;
         int count = 1;
         if (!link.Command(&version, 1, &reply, count)) {
             state.SkipWithError("command failed");

@@ -11,7 +11,7 @@ void CFifoNotifier::SetThreadMessage(CMessageTarget* thread, uint32_t message, u
 {
     std::lock_guard lock(m_lock);
     m_targets.thread = thread;
-    m_targets.threadMsg = _MSG{message, wParam, lParam};
+    m_targets.threadMsg = QueuedMessage{message, wParam, lParam};
     startLocked();
 }
 
@@ -27,7 +27,7 @@ void CFifoNotifier::SetWindowMessage(CMessageTarget* window, uint32_t message, u
 {
     std::lock_guard lock(m_lock);
     m_targets.window = window;
-    m_targets.windowMsg = _MSG{message, wParam, lParam};
+    m_targets.windowMsg = QueuedMessage{message, wParam, lParam};
     startLocked();
 }
 

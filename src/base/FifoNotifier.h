@@ -38,11 +38,11 @@ private:
     struct Targets {
         CEvent* event = nullptr;
         CMessageTarget* thread = nullptr;
-        _MSG threadMsg;
+        QueuedMessage threadMsg;
         Callback callback;
         void* callbackArg = nullptr;
         CMessageTarget* window = nullptr;
-        _MSG windowMsg;
+        QueuedMessage windowMsg;
     };
 
     void startLocked();

@@ -5,7 +5,7 @@ CMessageQueue::CMessageQueue() = default;
 void CMessageQueue::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
     auto entry = std::make_shared<Entry>();
-    entry->msg = _MSG{message, wParam, lParam};
+    entry->msg = QueuedMessage{message, wParam, lParam};
     std::lock_guard lock(m_lock);
     m_queue.push_back(std::move(entry));
     m_ready.Set();
@@ -14,7 +14,7 @@ void CMessageQueue::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
 intptr_t CMessageQueue::SendMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, CEvent& cancel)
 {
     auto entry = std::make_shared<Entry>();
-    entry->msg = _MSG{message, wParam, lParam};
+    entry->msg = QueuedMessage{message, wParam, lParam};
     entry->sent = true;
     entry->done = std::make_unique<CEvent>(true);
     {

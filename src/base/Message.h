@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-struct _MSG {
+struct QueuedMessage {
     uint32_t message = 0;
     uintptr_t wParam = 0;
     intptr_t lParam = 0;
@@ -29,7 +29,7 @@ public:
 // pumps the messages through its handler.
 class CMessageQueue : public CMessageTarget {
 public:
-    using Handler = std::function<intptr_t(const _MSG&)>;
+    using Handler = std::function<intptr_t(const QueuedMessage&)>;
 
     CMessageQueue();
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
@@ -43,7 +43,7 @@ public:
 
 private:
     struct Entry {
-        _MSG msg;
+        QueuedMessage msg;
         bool sent = false;
         bool abandoned = false;
         intptr_t result = 0;

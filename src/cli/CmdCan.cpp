@@ -77,10 +77,10 @@ int runCan(const Args& args)
         return 1;
     }
     // A longer message keeps its length so that the link refuses it.
-    _CANMSG message = MakeCanMessage(static_cast<uint8_t>(idA), static_cast<uint8_t>(idB), reply, data.data(),
+    CanMessage message = MakeCanMessage(static_cast<uint8_t>(idA), static_cast<uint8_t>(idB), reply, data.data(),
                                      static_cast<int>(std::min<size_t>(data.size(), 8)));
     message.control = static_cast<uint8_t>((message.control & 0xF0) | data.size());
-    _CANREC record[1]{};
+    CanRecord record[1]{};
     int count = 1;
     if (!link.Command(&message, 1, record, count)) {
         std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);

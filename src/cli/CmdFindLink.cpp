@@ -3,8 +3,8 @@
 
 #include "base/Error.h"
 #include "cli/Commands.h"
-#include "shell/FindLink.h"
-#include "shell/HttpFetch.h"
+#include "web/FindLink.h"
+#include "web/HttpFetch.h"
 
 #include <cstdio>
 

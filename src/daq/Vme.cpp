@@ -53,7 +53,7 @@ bool CVme::Init(int logicalDevice)
     m_driver = CVmeDriver::FromEnvironment("CVme::Init():", m_status, m_errorText);
     if (!m_driver)
         return false;
-    const _BTFUNCS& bt = m_driver->Funcs();
+    const BtFunctions& bt = m_driver->Funcs();
 
     char name[kNameSize] = "";
     if (!bt.bt_gen_name(kUnit, logicalDevice, name, sizeof name)) {
@@ -118,7 +118,7 @@ bool CVme::Reset()
 {
     if (!CheckOpen("CVme::Reset():bt_get_info():"))
         return false;
-    const _BTFUNCS& bt = m_driver->Funcs();
+    const BtFunctions& bt = m_driver->Funcs();
     uint32_t delayMs = 0;
     if (int status = bt.bt_get_info(m_handle, BT_INFO_RESET_DELAY, &delayMs); status != 0)
         return Fail("CVme::Reset():bt_get_info():", status);
@@ -131,7 +131,7 @@ bool CVme::Reset()
 void CVme::Close()
 {
     if (m_handle) {
-        const _BTFUNCS& bt = m_driver->Funcs();
+        const BtFunctions& bt = m_driver->Funcs();
         for (Callback callback : m_callbacks)
             bt.bt_icbr_remove(m_handle, BT_IRQ_TRIGGER, callback);
         bt.bt_clrerr(m_handle);

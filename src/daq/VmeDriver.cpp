@@ -20,7 +20,7 @@ bool Resolve(void* library, const char* name, Fn& slot)
 }
 
 // The first missing name, or null when every function was found.
-const char* ResolveAll(void* library, _BTFUNCS& f)
+const char* ResolveAll(void* library, BtFunctions& f)
 {
 #define TELVANE_RESOLVE(fn) \
     if (!Resolve(library, #fn, f.fn)) \
@@ -55,7 +55,7 @@ std::unique_ptr<CVmeDriver> CVmeDriver::Load(const std::string& path, const char
         SetLastErr(err::NotFound);
         return nullptr;
     }
-    _BTFUNCS funcs;
+    BtFunctions funcs;
     if (const char* missing = ResolveAll(library, funcs)) {
         status = static_cast<int>(err::BadFormat);
         errorText = FormatVmeError(std::string(label) + "dlsym(" + missing + "):", status,

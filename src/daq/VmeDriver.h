@@ -43,7 +43,7 @@ enum : int {
     BT_IRQ_TRIGGER = 3,        // interrupt type of the trigger
 };
 
-struct _BTFUNCS {
+struct BtFunctions {
     bt_gen_name_fn bt_gen_name = nullptr;
     bt_open_fn bt_open = nullptr;
     bt_set_info_fn bt_set_info = nullptr;
@@ -59,7 +59,7 @@ struct _BTFUNCS {
 };
 
 // The table of the built-in simulated stand.
-const _BTFUNCS& SimVmeDriverTable();
+const BtFunctions& SimVmeDriverTable();
 
 // One loaded driver: a library opened with dlopen (closed again with the
 // object), or the simulated stand when no library is named.
@@ -77,19 +77,19 @@ public:
     CVmeDriver(const CVmeDriver&) = delete;
     CVmeDriver& operator=(const CVmeDriver&) = delete;
 
-    const _BTFUNCS& Funcs() const { return m_funcs; }
+    const BtFunctions& Funcs() const { return m_funcs; }
     // The library's path; empty for the simulated stand.
     const std::string& Path() const { return m_path; }
 
 private:
-    CVmeDriver(void* library, std::string path, const _BTFUNCS& funcs)
+    CVmeDriver(void* library, std::string path, const BtFunctions& funcs)
         : m_library(library), m_path(std::move(path)), m_funcs(funcs)
     {
     }
 
     void* m_library;
     std::string m_path;
-    _BTFUNCS m_funcs;
+    BtFunctions m_funcs;
 };
 
 // "%s Error %d\r\n%s\r\n": the label, the status and the description.

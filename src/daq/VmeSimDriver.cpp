@@ -60,10 +60,10 @@ char* SimStrError(bt_desc_t handle, bt_error_t status, const char* message, char
 }
 }  // namespace
 
-const _BTFUNCS& SimVmeDriverTable()
+const BtFunctions& SimVmeDriverTable()
 {
-    static const _BTFUNCS table = [] {
-        _BTFUNCS t;
+    static const BtFunctions table = [] {
+        BtFunctions t;
         t.bt_gen_name = SimGenName;
         t.bt_open = SimOpen;
         t.bt_set_info = SimSetInfo;

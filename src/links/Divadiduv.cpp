@@ -1,7 +1,7 @@
 #include "links/Divadiduv.h"
 
 #include "base/Error.h"
-#include "shell/HttpFetch.h"
+#include "web/HttpFetch.h"
 
 #include <climits>
 #include <cstdlib>

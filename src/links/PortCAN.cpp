@@ -32,9 +32,9 @@ bool CPortCAN::WaitUntilOpen(int timeoutMs)
     return WaitWhileOpening([this] { return IsOpen(); }, timeoutMs);
 }
 
-_CANMSG MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8_t* data, int length)
+CanMessage MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8_t* data, int length)
 {
-    _CANMSG m{};
+    CanMessage m{};
     m.idA = idA;
     m.idB = idB;
     m.control = static_cast<uint8_t>((length & 0x0F) | (replyExpected ? 0x10 : 0));

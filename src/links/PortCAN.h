@@ -14,7 +14,7 @@
 #include <string_view>
 
 // A CAN message as callers hand it over (11 bytes).
-struct _CANMSG {
+struct CanMessage {
     uint8_t idA;      // identifier byte A (the node)
     uint8_t idB;      // identifier byte B
     uint8_t control;  // bits 0-3 data length (0..8), bit 4 a reply is expected
@@ -23,10 +23,10 @@ struct _CANMSG {
     int Length() const { return control & 0x0F; }
     bool ReplyExpected() const { return (control & 0x10) != 0; }
 };
-static_assert(sizeof(_CANMSG) == 11);
+static_assert(sizeof(CanMessage) == 11);
 
 // A received CAN record (13 bytes; the gateway's wire record too).
-struct _CANREC {
+struct CanRecord {
     uint8_t status;   // gateway: status; tunnel: identifier byte A of the request
     uint8_t type;     // identifier and frame-type bits
     uint8_t id;       // identifier byte
@@ -37,7 +37,7 @@ struct _CANREC {
     // ((type >> 3) & 0x1C) | (type & 3): 3 for a monitor reply.
     uint8_t FrameType() const { return static_cast<uint8_t>(((type >> 3) & 0x1C) | (type & 3)); }
 };
-static_assert(sizeof(_CANREC) == 13);
+static_assert(sizeof(CanRecord) == 13);
 
 class CPortCAN;
 
@@ -65,11 +65,11 @@ public:
     virtual bool Open() = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() = 0;
-    virtual bool SendMessages(const _CANMSG* messages, int count) = 0;
+    virtual bool SendMessages(const CanMessage* messages, int count) = 0;
     // count in: room in records; out: records received (or needed, with 234).
-    virtual bool ReceiveMessages(_CANREC* records, int& count) = 0;
+    virtual bool ReceiveMessages(CanRecord* records, int& count) = 0;
     // One message and, when it expects one, its reply.
-    virtual bool Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount) = 0;
+    virtual bool Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount) = 0;
     virtual void SetMonitor(void* context, PortMonitor monitor) = 0;
 
     // Added after the fixed slots: waits while a background open is still
@@ -88,4 +88,4 @@ private:
 };
 
 // A message for node `idA` with the given data.
-_CANMSG MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8_t* data, int length);
+CanMessage MakeCanMessage(uint8_t idA, uint8_t idB, bool replyExpected, const uint8_t* data, int length);

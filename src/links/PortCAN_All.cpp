@@ -116,19 +116,19 @@ bool CPortCAN_All::IsOpen()
     return link && link->IsOpen();
 }
 
-bool CPortCAN_All::SendMessages(const _CANMSG* messages, int count)
+bool CPortCAN_All::SendMessages(const CanMessage* messages, int count)
 {
     CPortCAN* link = activeOrFail();
     return link && link->SendMessages(messages, count);
 }
 
-bool CPortCAN_All::ReceiveMessages(_CANREC* records, int& count)
+bool CPortCAN_All::ReceiveMessages(CanRecord* records, int& count)
 {
     CPortCAN* link = activeOrFail();
     return link && link->ReceiveMessages(records, count);
 }
 
-bool CPortCAN_All::Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount)
+bool CPortCAN_All::Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount)
 {
     CPortCAN* link = activeOrFail();
     return link && link->Command(message, count, reply, replyCount);

@@ -27,9 +27,9 @@ public:
     bool Open() override;
     void Close() override;
     bool IsOpen() override;
-    bool SendMessages(const _CANMSG* messages, int count) override;
-    bool ReceiveMessages(_CANREC* records, int& count) override;
-    bool Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount) override;
+    bool SendMessages(const CanMessage* messages, int count) override;
+    bool ReceiveMessages(CanRecord* records, int& count) override;
+    bool Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount) override;
     // Reaches the crate link of the compatible path (the gateway's bytes
     // are no crate traffic).
     void SetMonitor(void* context, PortMonitor monitor) override;

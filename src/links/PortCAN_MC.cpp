@@ -39,7 +39,7 @@ bool CPortCAN_MC::IsOpen() { return m_link.IsOpen(); }
 
 void CPortCAN_MC::SetMonitor(void* context, PortMonitor monitor) { m_link.SetMonitor(context, monitor); }
 
-bool CPortCAN_MC::Send(const _CANMSG& m, uint8_t& sequence)
+bool CPortCAN_MC::Send(const CanMessage& m, uint8_t& sequence)
 {
     const int length = m.Length();
     if (length > 8)
@@ -63,7 +63,7 @@ bool CPortCAN_MC::Send(const _CANMSG& m, uint8_t& sequence)
     return m_link.SendFrame(payload, length + 6, m_timeoutMs);
 }
 
-bool CPortCAN_MC::SendMessages(const _CANMSG* messages, int count)
+bool CPortCAN_MC::SendMessages(const CanMessage* messages, int count)
 {
     if (!messages || count != 1)
         return fail(err::BadParam);
@@ -71,7 +71,7 @@ bool CPortCAN_MC::SendMessages(const _CANMSG* messages, int count)
     return Send(messages[0], sequence);
 }
 
-bool CPortCAN_MC::Receive(_CANREC& record, int expectSequence)
+bool CPortCAN_MC::Receive(CanRecord& record, int expectSequence)
 {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::milliseconds(m_timeoutMs.load());
@@ -97,7 +97,7 @@ bool CPortCAN_MC::Receive(_CANREC& record, int expectSequence)
     if (!data && !error)
         return fail(err::BadFrame);
     std::lock_guard lock(m_stateLock);
-    record = _CANREC{};
+    record = CanRecord{};
     record.status = m_templateId;
     record.type = data ? m_templateType : kErrorReplyType;
     record.id = m_nodeByte;
@@ -108,14 +108,14 @@ bool CPortCAN_MC::Receive(_CANREC& record, int expectSequence)
     return true;
 }
 
-bool CPortCAN_MC::ReceiveMessages(_CANREC* records, int& count)
+bool CPortCAN_MC::ReceiveMessages(CanRecord* records, int& count)
 {
     if (!records || count != 1)
         return fail(err::BadParam);
     return Receive(records[0], -1);
 }
 
-bool CPortCAN_MC::Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount)
+bool CPortCAN_MC::Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount)
 {
     if (!message || !reply || count != 1 || replyCount < 1)
         return fail(err::BadParam);

@@ -29,11 +29,11 @@ public:
     void Close() override;
     bool IsOpen() override;
     // Exactly one message of at most 8 data bytes (else 87).
-    bool SendMessages(const _CANMSG* messages, int count) override;
+    bool SendMessages(const CanMessage* messages, int count) override;
     // Exactly one record (else 87): a data or error reply; anything else 13.
-    bool ReceiveMessages(_CANREC* records, int& count) override;
+    bool ReceiveMessages(CanRecord* records, int& count) override;
     // An error reply with a status other than 0 fails with 29.
-    bool Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount) override;
+    bool Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount) override;
     void SetMonitor(void* context, PortMonitor monitor) override;
 
     // The wait for each reply frame (3000 ms unless changed).
@@ -43,10 +43,10 @@ public:
 
 private:
     static void ReaderTrampoline(CPortMC* link, void* context);
-    bool Send(const _CANMSG& message, uint8_t& sequence);
+    bool Send(const CanMessage& message, uint8_t& sequence);
     // One reply; with expectSequence >= 0, replies numbered otherwise (left
     // over from an exchange that timed out) are passed over.
-    bool Receive(_CANREC& record, int expectSequence);
+    bool Receive(CanRecord& record, int expectSequence);
 
     CPortMC_All m_link;
     std::atomic<int> m_timeoutMs{kDefaultTimeoutMs};

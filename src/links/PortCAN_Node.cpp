@@ -43,9 +43,9 @@ uint32_t getLe32(const uint8_t* p)
 
 // The gateway's record for a message: the identifier bits of byte B in
 // record byte 1, byte A in byte 2.
-_CANREC recordOf(const _CANMSG& m)
+CanRecord recordOf(const CanMessage& m)
 {
-    _CANREC r{};
+    CanRecord r{};
     const uint8_t b = m.idB;
     r.type = static_cast<uint8_t>((((b & 0xFD) | 1) << 3) | (b & 3));
     r.id = m.idA;
@@ -115,7 +115,7 @@ bool CPortCAN_Node::SetUp()
 {
     if (!m_socket.SetNoDelay())
         return false;
-    _CANREC records[5]{};
+    CanRecord records[5]{};
     for (int i = 0; i < 5; ++i) {
         records[i].status = kSetUpRecords[i][0];
         records[i].type = kSetUpRecords[i][1];
@@ -124,7 +124,7 @@ bool CPortCAN_Node::SetUp()
     if (!WriteMessage(kKindConfig, records, 5))
         return false;
     Head head;
-    _CANREC answer[kMaxRecords];
+    CanRecord answer[kMaxRecords];
     std::lock_guard lock(m_receiveLock);
     if (!ReadMessage(head, answer, kDefaultHeadTimeoutMs))
         return false;
@@ -137,7 +137,7 @@ bool CPortCAN_Node::SetUp()
     return true;
 }
 
-bool CPortCAN_Node::WriteMessage(uint32_t kind, const _CANREC* records, int count)
+bool CPortCAN_Node::WriteMessage(uint32_t kind, const CanRecord* records, int count)
 {
     std::vector<uint8_t> bytes(kHeadSize + size_t(count) * kRecordSize);
     putLe32(&bytes[0], kMagic);
@@ -147,7 +147,7 @@ bool CPortCAN_Node::WriteMessage(uint32_t kind, const _CANREC* records, int coun
     return m_socket.Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-bool CPortCAN_Node::ReadMessage(Head& head, _CANREC* records, int headTimeoutMs)
+bool CPortCAN_Node::ReadMessage(Head& head, CanRecord* records, int headTimeoutMs)
 {
     uint8_t h[kHeadSize];
     if (!m_socket.ReadExact(h, kHeadSize, headTimeoutMs))
@@ -179,11 +179,11 @@ void CPortCAN_Node::DropStaleInput()
             break;
 }
 
-bool CPortCAN_Node::SendMessages(const _CANMSG* messages, int count)
+bool CPortCAN_Node::SendMessages(const CanMessage* messages, int count)
 {
     if (!messages || count < 1 || count > kMaxRecords)
         return fail(err::BadParam);
-    _CANREC records[kMaxRecords];
+    CanRecord records[kMaxRecords];
     for (int i = 0; i < count; ++i) {
         if (messages[i].Length() > 8)
             return fail(err::BadParam);
@@ -194,7 +194,7 @@ bool CPortCAN_Node::SendMessages(const _CANMSG* messages, int count)
     if (!WriteMessage(kKindData, records, count))
         return false;
     Head head;
-    _CANREC answer[kMaxRecords];
+    CanRecord answer[kMaxRecords];
     if (!ReadMessage(head, answer, m_headTimeoutMs)) {
         NoteFailure();
         return false;
@@ -209,14 +209,14 @@ bool CPortCAN_Node::SendMessages(const _CANMSG* messages, int count)
     return fail(err::BadFrame);
 }
 
-bool CPortCAN_Node::ReceiveMessages(_CANREC* records, int& count)
+bool CPortCAN_Node::ReceiveMessages(CanRecord* records, int& count)
 {
     const int room = count;
     if (!records || room < 1)
         return fail(err::BadParam);
     std::lock_guard lock(m_receiveLock);
     int received = 0;
-    _CANREC incoming[kMaxRecords];
+    CanRecord incoming[kMaxRecords];
     while (received < room) {
         Head head;
         if (!ReadMessage(head, incoming, m_headTimeoutMs)) {
@@ -231,7 +231,7 @@ bool CPortCAN_Node::ReceiveMessages(_CANREC* records, int& count)
         }
         const int n = static_cast<int>(head.count);
         const int fits = std::min(n, room - received);
-        std::memcpy(records + received, incoming, size_t(fits) * sizeof(_CANREC));
+        std::memcpy(records + received, incoming, size_t(fits) * sizeof(CanRecord));
         if (fits < n) {
             count = received + n;
             m_staleInput = true;
@@ -244,7 +244,7 @@ bool CPortCAN_Node::ReceiveMessages(_CANREC* records, int& count)
     return true;
 }
 
-bool CPortCAN_Node::Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount)
+bool CPortCAN_Node::Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount)
 {
     if (!message || count < 1)
         return fail(err::BadParam);

@@ -33,9 +33,9 @@ public:
     bool IsOpen() override;
     // One data message of count records (1 to 64), then the gateway's
     // acknowledge: a write-error answer fails with 29, anything else with 13.
-    bool SendMessages(const _CANMSG* messages, int count) override;
-    bool ReceiveMessages(_CANREC* records, int& count) override;
-    bool Command(const _CANMSG* message, int count, _CANREC* reply, int& replyCount) override;
+    bool SendMessages(const CanMessage* messages, int count) override;
+    bool ReceiveMessages(CanRecord* records, int& count) override;
+    bool Command(const CanMessage* message, int count, CanRecord* reply, int& replyCount) override;
     // Traffic hook on the socket: the gateway messages as sent and read.
     void SetMonitor(void* context, PortMonitor monitor) override;
 
@@ -55,10 +55,10 @@ private:
     static bool SetUpCallback(CPortIO* port, void* context);
     static void ReaderTrampoline(CPortIO* port, void* context);
     bool SetUp();
-    bool WriteMessage(uint32_t kind, const _CANREC* records, int count);
+    bool WriteMessage(uint32_t kind, const CanRecord* records, int count);
     // A head and its records; 13 for a bad magic or more than 64 records
     // (nothing more is read then).
-    bool ReadMessage(Head& head, _CANREC* records, int headTimeoutMs);
+    bool ReadMessage(Head& head, CanRecord* records, int headTimeoutMs);
     // After a failed exchange the stream may be out of step (the rest of a
     // bad message, a late reply): what is waiting is dropped before the
     // next message goes out.

@@ -224,7 +224,7 @@ TEST(FifoNotifier, SentMessageReturnsHandlersResult)
 {
     CMessageQueue queue;
     CEvent never(true);
-    std::thread pump([&] { queue.Pump([](const _MSG& m) { return static_cast<intptr_t>(m.wParam * 2); }, 5000); });
+    std::thread pump([&] { queue.Pump([](const QueuedMessage& m) { return static_cast<intptr_t>(m.wParam * 2); }, 5000); });
     EXPECT_EQ(queue.SendMessage(1047, 21, 0, never), 42);
     pump.join();
 }

@@ -50,7 +50,7 @@ protected:
         return bt.bt_strerror(a24, status, message, buffer, sizeof buffer);
     }
 
-    const _BTFUNCS& bt = SimVmeDriverTable();
+    const BtFunctions& bt = SimVmeDriverTable();
     char name[20] = "";
     bt_desc_t a24 = nullptr;
 };

@@ -28,12 +28,12 @@ struct CWriteTap {
     }
 };
 
-inline Bytes bytesOf(const _CANREC& r)
+inline Bytes bytesOf(const CanRecord& r)
 {
     return Bytes(reinterpret_cast<const uint8_t*>(&r), reinterpret_cast<const uint8_t*>(&r) + sizeof r);
 }
 
-inline _CANMSG message(uint8_t node, uint8_t b, bool reply, Bytes data)
+inline CanMessage message(uint8_t node, uint8_t b, bool reply, Bytes data)
 {
     return MakeCanMessage(node, b, reply, data.data(), static_cast<int>(data.size()));
 }

@@ -1,7 +1,7 @@
 #include "base/Error.h"
 #include "links/Divadiduv.h"
-#include "shell/HttpPeer.h"
-#include "shell/TempDir.h"
+#include "support/HttpPeer.h"
+#include "support/TempDir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -60,8 +60,8 @@ TEST_F(CanSim, TunnelledCommandsOnEveryCratePath)
     for (int ioType : {1, 2, 3}) {
         CPortCAN_MC link;
         useCratePath(link, ioType);
-        _CANMSG version = message(4, 0, true, {0x16});
-        _CANREC reply{};
+        CanMessage version = message(4, 0, true, {0x16});
+        CanRecord reply{};
         for (uint8_t counter = 1; counter <= 2; ++counter) {
             int count = 1;
             ASSERT_TRUE(link.Command(&version, 1, &reply, count)) << ioType << " " << GetLastErr();
@@ -84,19 +84,19 @@ TEST_F(CanSim, MessageBytesAndReplyRecords)
     useCratePath(link, 3);
     link.SetMonitor(&payloads, &CWriteTap::Hook);
 
-    _CANMSG m = message(0x12, 0x34, true, {0x01, 0x02});
+    CanMessage m = message(0x12, 0x34, true, {0x01, 0x02});
     ASSERT_TRUE(link.SendMessages(&m, 1));
     Bytes sent = payloads.Last();
     ASSERT_EQ(sent.size(), 8u);
     EXPECT_EQ(sent[0], 0xEC);
     EXPECT_EQ(Bytes(sent.begin() + 2, sent.end()), (Bytes{0xC5, 0x01, 0x34, 0x12, 0x01, 0x02}));
-    _CANREC r{};
+    CanRecord r{};
     int count = 1;
     ASSERT_TRUE(link.ReceiveMessages(&r, count));
     EXPECT_EQ(bytesOf(r), (Bytes{0x12, 0x08, 0xFF, 1, 1, 0x02, 0, 0, 0, 0, 0, 0, 0})) << "error record: no node 0x12";
 
     // The next command carries the next sequence number of this link.
-    _CANMSG reset = message(5, 0, false, {0x0A});
+    CanMessage reset = message(5, 0, false, {0x0A});
     count = 1;
     ASSERT_TRUE(link.Command(&reset, 1, &r, count));
     EXPECT_EQ(payloads.Last()[1], static_cast<uint8_t>(sent[1] + 1));
@@ -109,10 +109,10 @@ TEST_F(CanSim, RefusedRequestsAndBoardErrors)
 {
     CPortCAN_MC link;
     useCratePath(link, 3);
-    _CANMSG tooLong = message(4, 0, true, {0x16});
+    CanMessage tooLong = message(4, 0, true, {0x16});
     tooLong.control = 0x19;
-    _CANMSG two[2] = {message(4, 0, true, {0x16}), message(4, 0, true, {0x16})};
-    _CANREC r{};
+    CanMessage two[2] = {message(4, 0, true, {0x16}), message(4, 0, true, {0x16})};
+    CanRecord r{};
     int count = 1;
     EXPECT_FALSE(link.Command(&tooLong, 1, &r, count));
     EXPECT_EQ(GetLastErr(), err::BadParam);
@@ -143,13 +143,13 @@ TEST_F(CanSim, ALateReplyIsNotTakenForTheNextOne)
     link.SetMessageTimeout(300);
     node(4).Faults().Set(SimCanFault::LateReply, 1);
     node(4).Faults().SetLateMs(500);
-    _CANMSG version = message(4, 0, true, {0x16});
-    _CANREC r{};
+    CanMessage version = message(4, 0, true, {0x16});
+    CanRecord r{};
     int count = 1;
     EXPECT_FALSE(link.Command(&version, 1, &r, count));
     EXPECT_EQ(GetLastErr(), err::Timeout);
     std::this_thread::sleep_for(300ms);
-    _CANMSG dest = message(4, 0, true, {0x06});
+    CanMessage dest = message(4, 0, true, {0x06});
     count = 1;
     ASSERT_TRUE(link.Command(&dest, 1, &r, count)) << GetLastErr();
     EXPECT_EQ(Bytes(r.data, r.data + r.length), (Bytes{0x04, 0x01})) << "the destination, not the late version";
@@ -160,11 +160,11 @@ TEST_F(CanSim, UnsolicitedMessagesBetweenCommands)
     struct Inbox {
         std::mutex lock;
         std::condition_variable arrived;
-        std::vector<_CANREC> records;
+        std::vector<CanRecord> records;
         static void Read(CPortCAN* link, void* context)
         {
             auto* box = static_cast<Inbox*>(context);
-            _CANREC r{};
+            CanRecord r{};
             int count = 1;
             if (link->ReceiveMessages(&r, count)) {
                 std::lock_guard l(box->lock);
@@ -176,9 +176,9 @@ TEST_F(CanSim, UnsolicitedMessagesBetweenCommands)
     CPortCAN_MC link;
     useCratePath(link, 3);
     ASSERT_TRUE(link.AsyncRead(&Inbox::Read, &inbox));
-    _CANMSG version = message(4, 0, true, {0x16});
+    CanMessage version = message(4, 0, true, {0x16});
     for (int i = 0; i < 20; ++i) {
-        _CANREC r{};
+        CanRecord r{};
         int count = 1;
         ASSERT_TRUE(link.Command(&version, 1, &r, count)) << i << " " << GetLastErr();
         ASSERT_EQ(r.data[1], 12);
@@ -196,9 +196,9 @@ TEST_F(CanSim, UnsolicitedMessagesBetweenCommands)
 TEST_F(CanSim, CanAllChoosesThePathAndChainsTheSettings)
 {
     CPortCAN_All link;
-    _CANREC r{};
+    CanRecord r{};
     int count = 1;
-    _CANMSG version = message(4, 0, true, {0x16});
+    CanMessage version = message(4, 0, true, {0x16});
     EXPECT_FALSE(link.Open());
     EXPECT_EQ(GetLastErr(), err::NotOpen);
     EXPECT_FALSE(link.SetProperty("CANIOType", CVariant::FromInt(3)));

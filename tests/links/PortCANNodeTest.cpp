@@ -98,7 +98,7 @@ TEST_F(NodeLink, MessagesBecomeGatewayRecords)
         {0x12, 0x34, false, {1, 2}, 0xA8},
     };
     for (const auto& c : cases) {
-        _CANMSG m = message(c.a, c.b, c.reply, c.data);
+        CanMessage m = message(c.a, c.b, c.reply, c.data);
         link.SendMessages(&m, 1);
         Bytes expected{0xAA, 0xAA, 0x55, 0x55, 1, 0, 0, 0, 0, 0, 0, 0, 0, c.typeByte, c.a, 0, uint8_t(c.data.size())};
         expected.insert(expected.end(), c.data.begin(), c.data.end());
@@ -110,8 +110,8 @@ TEST_F(NodeLink, MessagesBecomeGatewayRecords)
 TEST_F(NodeLink, CommandReturnsTheNodesReply)
 {
     ASSERT_TRUE(open());
-    _CANMSG version = message(4, 0, true, {0x16});
-    _CANREC reply[2]{};
+    CanMessage version = message(4, 0, true, {0x16});
+    CanRecord reply[2]{};
     for (uint8_t counter = 1; counter <= 3; ++counter) {
         int count = 1;
         ASSERT_TRUE(link.Command(&version, 1, reply, count)) << GetLastErr();
@@ -119,7 +119,7 @@ TEST_F(NodeLink, CommandReturnsTheNodesReply)
         EXPECT_EQ(bytesOf(reply[0]), (Bytes{0, 0x0B, 4, counter, 2, 2, 12, 0, 0, 0, 0, 0, 0}));
         EXPECT_EQ(reply[0].FrameType(), 3);
     }
-    _CANMSG reset = message(4, 0, false, {0x0A});
+    CanMessage reset = message(4, 0, false, {0x0A});
     int count = 1;
     EXPECT_TRUE(link.Command(&reset, 1, reply, count));
     EXPECT_EQ(count, 0);
@@ -129,14 +129,14 @@ TEST_F(NodeLink, BadRequestsAndGatewayAnswersFail)
 {
     ASSERT_TRUE(open());
     link.SetHeadTimeout(300);
-    _CANMSG version = message(4, 0, true, {0x16});
-    _CANMSG tooLong = version;
+    CanMessage version = message(4, 0, true, {0x16});
+    CanMessage tooLong = version;
     tooLong.control = 0x19;
-    _CANREC reply[1];
+    CanRecord reply[1];
     struct Case {
         const char* what;
         std::function<void()> arrange;
-        const _CANMSG* msg;
+        const CanMessage* msg;
         int count;
         uint32_t error;
     } cases[] = {
@@ -152,7 +152,7 @@ TEST_F(NodeLink, BadRequestsAndGatewayAnswersFail)
         EXPECT_FALSE(link.Command(c.msg, c.count, reply, count)) << c.what;
         EXPECT_EQ(GetLastErr(), c.error) << c.what;
     }
-    _CANMSG many[65];
+    CanMessage many[65];
     std::fill(std::begin(many), std::end(many), message(4, 0, false, {0x0A}));
     EXPECT_FALSE(link.SendMessages(many, 65));
     EXPECT_EQ(GetLastErr(), err::BadParam);
@@ -162,8 +162,8 @@ TEST_F(NodeLink, BadRequestsAndGatewayAnswersFail)
 TEST_F(NodeLink, HeadsAreCheckedBeforeAnyRecordIsRead)
 {
     ASSERT_TRUE(open());
-    _CANMSG version = message(4, 0, true, {0x16});
-    _CANREC reply[1];
+    CanMessage version = message(4, 0, true, {0x16});
+    CanRecord reply[1];
     int count = 1;
     faults().Set(SimCanFault::TooManyRecords, 1);
     const auto t0 = Clock::now();
@@ -183,8 +183,8 @@ TEST_F(NodeLink, GatewayClosingMidMessageResetsTheConnection)
 {
     ASSERT_TRUE(open());
     faults().Set(SimCanFault::CloseMidMessage, 1);
-    _CANMSG version = message(4, 0, true, {0x16});
-    _CANREC reply[1];
+    CanMessage version = message(4, 0, true, {0x16});
+    CanRecord reply[1];
     int count = 1;
     EXPECT_FALSE(link.Command(&version, 1, reply, count));
     EXPECT_EQ(GetLastErr(), err::ConnReset);
@@ -193,9 +193,9 @@ TEST_F(NodeLink, GatewayClosingMidMessageResetsTheConnection)
 TEST_F(NodeLink, FirmwareRoundTripAndTooManyRecords)
 {
     ASSERT_TRUE(open());
-    _CANREC reply[16];
+    CanRecord reply[16];
     int count = 0;
-    auto send = [&](const _CANMSG& m) {
+    auto send = [&](const CanMessage& m) {
         count = 16;
         return link.Command(&m, 1, reply, count);
     };
@@ -205,7 +205,7 @@ TEST_F(NodeLink, FirmwareRoundTripAndTooManyRecords)
         ASSERT_TRUE(send(message(6, 0x1F, false, Bytes(8, static_cast<uint8_t>(0x10 + m)))));
     ASSERT_TRUE(send(message(6, 0x1E, false, {0x00, 0x20, 0x00, 0x00})));
 
-    _CANMSG read = message(6, 0x1D, true, {64});
+    CanMessage read = message(6, 0x1D, true, {64});
     count = 9;
     ASSERT_TRUE(link.Command(&read, 1, reply, count)) << GetLastErr();
     ASSERT_EQ(count, 9);
@@ -229,11 +229,11 @@ TEST_F(NodeLink, UnsolicitedMessagesAreReadOnlyBetweenCommands)
     struct Inbox {
         std::mutex lock;
         std::condition_variable arrived;
-        std::vector<_CANREC> records;
+        std::vector<CanRecord> records;
         static void Read(CPortCAN* link, void* context)
         {
             auto* box = static_cast<Inbox*>(context);
-            _CANREC r[4];
+            CanRecord r[4];
             int count = 1;
             if (link->ReceiveMessages(r, count)) {
                 std::lock_guard l(box->lock);
@@ -244,9 +244,9 @@ TEST_F(NodeLink, UnsolicitedMessagesAreReadOnlyBetweenCommands)
     } inbox;
     ASSERT_TRUE(open());
     ASSERT_TRUE(link.AsyncRead(&Inbox::Read, &inbox));
-    _CANMSG version = message(4, 0, true, {0x16});
+    CanMessage version = message(4, 0, true, {0x16});
     for (int i = 0; i < 20; ++i) {
-        _CANREC reply[1];
+        CanRecord reply[1];
         int count = 1;
         ASSERT_TRUE(link.Command(&version, 1, reply, count)) << i << " " << GetLastErr();
         ASSERT_EQ(reply[0].data[1], 12);

@@ -1,7 +1,7 @@
-#include "shell/HttpFetchFile.h"
+#include "web/HttpFetchFile.h"
 
 #include "base/Error.h"
-#include "shell/HttpFetch.h"
+#include "web/HttpFetch.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,8 +1,8 @@
 // telvane-cli findlink and catalogue, run as the program against a real
 // HTTP server on loopback.
 
-#include "shell/HttpPeer.h"
-#include "shell/TempDir.h"
+#include "support/HttpPeer.h"
+#include "support/TempDir.h"
 #include "support/RunCommand.h"
 
 #include <fstream>

@@ -1,5 +1,5 @@
 #pragma once
-// Starts tests/shell/http_peer.py (a Python http.server) on a free loopback
+// Starts tests/support/http_peer.py (a Python http.server) on a free loopback
 // port for the length of a test, and stops it again.
 
 #include <cstdlib>
@@ -19,7 +19,7 @@ public:
         int toPeer[2], fromPeer[2];
         if (pipe2(toPeer, O_CLOEXEC) != 0 || pipe2(fromPeer, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
-        std::string script = std::string(TELVANE_SOURCE_DIR) + "/tests/shell/http_peer.py";
+        std::string script = std::string(TELVANE_SOURCE_DIR) + "/tests/support/http_peer.py";
         m_pid = fork();
         if (m_pid == 0) {
             dup2(toPeer[0], 0);

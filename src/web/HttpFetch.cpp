@@ -1,8 +1,8 @@
-#include "shell/HttpFetch.h"
+#include "web/HttpFetch.h"
 
 #include "base/Error.h"
 #include "language/Match.h"
-#include "shell/HttpFetchFile.h"
+#include "web/HttpFetchFile.h"
 
 #include <cerrno>
 #include <charconv>

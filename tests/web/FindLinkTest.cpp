@@ -1,5 +1,5 @@
 #include "base/Error.h"
-#include "shell/FindLink.h"
+#include "web/FindLink.h"
 
 #include <gtest/gtest.h>
 

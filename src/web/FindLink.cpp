@@ -1,4 +1,4 @@
-#include "shell/FindLink.h"
+#include "web/FindLink.h"
 
 #include "base/Error.h"
 

@@ -1,7 +1,7 @@
 #include "base/Error.h"
-#include "shell/HttpFetch.h"
-#include "shell/HttpPeer.h"
-#include "shell/TempDir.h"
+#include "web/HttpFetch.h"
+#include "support/HttpPeer.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <fstream>

@@ -2,7 +2,7 @@
 // the rest the page; the first byte picks the case rule.
 
 #include "base/Error.h"
-#include "shell/FindLink.h"
+#include "web/FindLink.h"
 
 #include <cstddef>
 #include <cstdint>
