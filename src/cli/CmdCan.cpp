@@ -3,41 +3,16 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "cli/CanSettings.h"
 #include "cli/Commands.h"
 #include "links/PortCAN_All.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <strings.h>
 
 namespace {
-
 constexpr int kOpenWaitMs = 10000;
-
-// Settings are found by name in the link's list as it stands, so
-// "CANIOType" must come before the settings of the path it chooses.
-bool applySetting(CPortCAN_All& link, const std::string& assignment)
-{
-    const size_t eq = assignment.find('=');
-    const std::string name = assignment.substr(0, eq);
-    if (eq == std::string::npos || name.empty()) {
-        std::fprintf(stderr, "telvane-cli can: expected NAME=VALUE, got '%s'\n", assignment.c_str());
-        return false;
-    }
-    _PROPDEF entry;
-    for (bool more = link.GetNextProperty(entry, true); more; more = link.GetNextProperty(entry, false)) {
-        if (strcasecmp(entry.name, name.c_str()) != 0)
-            continue;
-        if (link.SetPropertyById(entry.id, CVariant::FromString(assignment.substr(eq + 1))))
-            return true;
-        std::fprintf(stderr, "telvane-cli can: bad value for %s\n", entry.name);
-        return false;
-    }
-    std::fprintf(stderr, "telvane-cli can: unknown setting '%s'\n", name.c_str());
-    return false;
-}
-
 }  // namespace
 
 int runCan(const Args& args)
@@ -69,7 +44,7 @@ int runCan(const Args& args)
     if (idA < 0 || idA > 255 || idB < 0 || idB > 255 || data.size() > 15)
         return usageError(runCan);
     for (const std::string& s : settings)
-        if (!applySetting(link, s))
+        if (!applyCanSetting(link, s, "can"))
             return 1;
 
     if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
