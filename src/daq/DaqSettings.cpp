@@ -30,9 +30,9 @@ constexpr _DAQSETTING kSettings[CDaqSettings::Count] = {
 
 uint32_t WidthMask(int bits) { return bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1; }
 
-// Decimal or 0x hexadecimal (a lower-case x, as in the number text), the
-// whole text, up to 32 bits unsigned.
-bool ParseValue(std::string_view text, uint32_t& value)
+}  // namespace
+
+bool ParseSettingValue(std::string_view text, uint32_t& value)
 {
     const bool hex = text.size() > 2 && text[0] == '0' && text[1] == 'x';
     const std::string digits(hex ? text.substr(2) : text);
@@ -51,7 +51,6 @@ bool ParseValue(std::string_view text, uint32_t& value)
     value = static_cast<uint32_t>(v);
     return true;
 }
-}  // namespace
 
 std::span<const _DAQSETTING> CDaqSettings::Table() { return kSettings; }
 
@@ -93,7 +92,7 @@ bool CDaqSettings::Assign(std::string_view assignment)
         return false;
     }
     uint32_t value = 0;
-    if (!ParseValue(assignment.substr(eq + 1), value)) {
+    if (!ParseSettingValue(assignment.substr(eq + 1), value)) {
         SetLastErr(err::BadParam);
         return false;
     }

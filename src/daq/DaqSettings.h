@@ -13,6 +13,10 @@
 #include <span>
 #include <string_view>
 
+// A setting's value: decimal or 0x hexadecimal (lower-case x, as in the
+// number text), the whole text, at most 32 bits unsigned.
+bool ParseSettingValue(std::string_view text, uint32_t& value);
+
 struct _DAQSETTING {
     const char* key;
     int bits;
