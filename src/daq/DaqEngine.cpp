@@ -20,12 +20,6 @@ std::string Text(const char* format, unsigned value)
     return text;
 }
 
-void PutLE32(std::vector<uint8_t>& out, uint32_t v)
-{
-    out.insert(out.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                           static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)});
-}
-
 void PutBE32(std::vector<uint8_t>& out, uint32_t v)
 {
     uint8_t b[4];
@@ -221,7 +215,9 @@ void CDaqEngine::ReadEvents()
         return;
     if (!ReadOneEvent())
         m_readFailed = true;
-    m_eventStored.notify_all();
+    // WaitEvents wakes only when there is an outcome, not for every event.
+    if (m_readFailed || m_eventCount >= m_runEvents)
+        m_eventStored.notify_all();
 }
 
 // One event per interrupt: the next trigger comes with its own interrupt.
@@ -392,17 +388,21 @@ bool CDaqEngine::ExeCmd(const uint8_t* payload, size_t length, uint16_t id, std:
         p += 2;
         n -= 2;
     }
-    std::vector<uint8_t> answer;
+    // The payload goes in after a head that is filled in once its length is known.
+    reply.assign(daqproto::kHeadSize, 0);
     bool ok = false;
     if (n == 0)
         ok = Fail(static_cast<int>(err::BadParam), "ExeCmd: Empty Command");
     else
-        ok = Execute(p[0], p + 1, n - 1, answer);
-    if (!ok)
-        answer.assign(1, daqproto::kFailure);
-    reply = daqproto::BuildFrame(id, ok ? daqproto::kStatusOk : daqproto::kStatusFailed, answer);
+        ok = Execute(p[0], p + 1, n - 1, reply);
+    if (!ok) {
+        reply.resize(daqproto::kHeadSize);
+        reply.push_back(daqproto::kFailure);
+    }
+    daqproto::PutHead(reply.data(), id, static_cast<uint32_t>(reply.size()),
+                      ok ? daqproto::kStatusOk : daqproto::kStatusFailed);
     if (notify)
-        notify(context, 0, answer.data(), answer.size());
+        notify(context, 0, reply.data() + daqproto::kHeadSize, reply.size() - daqproto::kHeadSize);
     if (!ok) {
         if (errorText)
             *errorText = ErrorText();
@@ -420,15 +420,21 @@ bool CDaqEngine::Execute(uint8_t command, const uint8_t* params, size_t length, 
     if (length < kParamBytes[command - kWaitEvents])
         return Fail(static_cast<int>(err::BadParam), Text("ExeCmd: Short Command 0x%02X", command));
 
-    payload.assign(1, command);
+    payload.push_back(command);
     switch (command) {
     case kWaitEvents: {
         std::vector<uint32_t> words;
         if (!DoWaitEvents(words))
             return false;
-        payload.reserve(1 + 4 * words.size());
-        for (uint32_t w : words)
-            PutLE32(payload, w);
+        const size_t at = payload.size();
+        payload.resize(at + 4 * words.size());
+        uint8_t* out = payload.data() + at;
+        for (uint32_t w : words) {
+            *out++ = static_cast<uint8_t>(w);
+            *out++ = static_cast<uint8_t>(w >> 8);
+            *out++ = static_cast<uint8_t>(w >> 16);
+            *out++ = static_cast<uint8_t>(w >> 24);
+        }
         return true;
     }
     case kStartRun:

@@ -106,6 +106,7 @@ private:
     bool DoWaitEvents(std::vector<uint32_t>& words);
     bool RegisterAccess(Dir dir, uint32_t board, uint32_t offset, uint16_t width, uint32_t& value);
     bool DelayFunction(Dir dir, uint32_t offset, uint32_t& value);
+    // Appends the reply payload to `payload`.
     bool Execute(uint8_t command, const uint8_t* params, size_t length, std::vector<uint8_t>& payload);
 
     bool Succeed();

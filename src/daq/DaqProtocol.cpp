@@ -28,21 +28,14 @@ _DAQHEAD ParseHead(const uint8_t* head)
     return h;
 }
 
-void AppendHead(std::vector<uint8_t>& frame, uint16_t id, uint32_t length, uint32_t status)
+void PutHead(uint8_t* head, uint16_t id, uint32_t length, uint32_t status)
 {
-    uint8_t head[kHeadSize] = {kMagic, kMagic, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
+    head[0] = kMagic;
+    head[1] = kMagic;
+    head[2] = static_cast<uint8_t>(id >> 8);
+    head[3] = static_cast<uint8_t>(id);
     PutBE32(head + 4, length);
     PutBE32(head + 8, status);
-    frame.insert(frame.end(), head, head + kHeadSize);
-}
-
-std::vector<uint8_t> BuildFrame(uint16_t id, uint32_t status, std::span<const uint8_t> payload)
-{
-    std::vector<uint8_t> frame;
-    frame.reserve(kHeadSize + payload.size());
-    AppendHead(frame, id, static_cast<uint32_t>(kHeadSize + payload.size()), status);
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    return frame;
 }
 
 }  // namespace daqproto

@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <vector>
 
 namespace daqproto {
 constexpr size_t kHeadSize = 12;
@@ -36,8 +34,8 @@ struct _DAQHEAD {
 };
 
 _DAQHEAD ParseHead(const uint8_t* head);
-void AppendHead(std::vector<uint8_t>& frame, uint16_t id, uint32_t length, uint32_t status);
-std::vector<uint8_t> BuildFrame(uint16_t id, uint32_t status, std::span<const uint8_t> payload);
+// Writes the 12 bytes of a head.
+void PutHead(uint8_t* head, uint16_t id, uint32_t length, uint32_t status);
 
 void PutBE32(uint8_t* p, uint32_t v);
 uint32_t GetBE32(const uint8_t* p);
