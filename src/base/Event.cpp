@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
-#include <stdexcept>
+#include <system_error>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <vector>
@@ -14,7 +14,7 @@ CEvent::CEvent(bool manualReset, bool initiallySet)
     : m_fd(eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)), m_manualReset(manualReset)
 {
     if (m_fd < 0)
-        throw std::runtime_error("eventfd failed");
+        throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 CEvent::~CEvent() { close(m_fd); }
@@ -102,7 +102,3 @@ int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs)
     return WaitForAny(std::span<const CWaitItem>(items.begin(), items.size()), timeoutMs);
 }
 
-bool SleepOrEvent(CEvent& abort, int ms)
-{
-    return abort.Wait(ms);
-}

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <span>
 
+// The constructor throws std::system_error when no descriptor is left.
 class CEvent {
 public:
     explicit CEvent(bool manualReset = true, bool initiallySet = false);
@@ -50,5 +51,3 @@ constexpr int kInfinite = -1;
 int WaitForAny(std::span<const CWaitItem> items, int timeoutMs);
 int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs);
 
-// Sleeps up to ms unless the event is set first; true when it was set.
-bool SleepOrEvent(CEvent& abort, int ms);

@@ -23,7 +23,13 @@ CPortCAN_MC::CPortCAN_MC() = default;
 
 CPortCAN_MC::~CPortCAN_MC() { m_link.Close(); }
 
-bool CPortCAN_MC::GetNextProperty(_PROPDEF& entry, bool restart) { return m_link.GetNextProperty(entry, restart); }
+bool CPortCAN_MC::GetNextProperty(_PROPDEF& entry, bool restart)
+{
+    static CPropertyCursor s_cursor;
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortCAN_MC::ListProperties(PropertyList& out) { m_link.ListProperties(out); }
 
 bool CPortCAN_MC::GetProperty(int32_t id, CVariant& value) { return m_link.GetProperty(id, value); }
 
@@ -120,7 +126,7 @@ bool CPortCAN_MC::Command(const CanMessage* message, int count, CanRecord* reply
     if (!message || !reply || count != 1 || replyCount < 1)
         return fail(err::BadParam);
     std::lock_guard lock(m_commandLock);
-    if (!m_link.AsyncRead(kLinkReaderPause, nullptr))
+    if (!m_link.PauseReader())
         return false;
     uint8_t sequence = 0;
     bool ok = Send(*message, sequence) && Receive(*reply, sequence);
@@ -132,17 +138,13 @@ bool CPortCAN_MC::Command(const CanMessage* message, int count, CanRecord* reply
             ok = fail(err::WriteFault);
     }
     const uint32_t code = GetLastErr();
-    m_link.AsyncRead(kLinkReaderResume, nullptr);
+    m_link.ResumeReader();
     SetLastErr(code);
     return ok;
 }
 
 bool CPortCAN_MC::AsyncRead(CanReaderCallback callback, void* context)
 {
-    if (callback == kCanReaderPause)
-        return m_link.AsyncRead(kLinkReaderPause, nullptr);
-    if (callback == kCanReaderResume)
-        return m_link.AsyncRead(kLinkReaderResume, nullptr);
     SetReaderCallback(callback, context);
     return m_link.AsyncRead(&CPortCAN_MC::ReaderTrampoline, this);
 }

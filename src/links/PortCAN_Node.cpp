@@ -78,7 +78,13 @@ CPortCAN_Node::CPortCAN_Node()
 
 CPortCAN_Node::~CPortCAN_Node() { m_socket.Close(); }
 
-bool CPortCAN_Node::GetNextProperty(_PROPDEF& entry, bool restart) { return m_socket.GetNextProperty(entry, restart); }
+bool CPortCAN_Node::GetNextProperty(_PROPDEF& entry, bool restart)
+{
+    static CPropertyCursor s_cursor;
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortCAN_Node::ListProperties(PropertyList& out) { m_socket.ListProperties(out); }
 
 bool CPortCAN_Node::GetProperty(int32_t id, CVariant& value) { return m_socket.GetProperty(id, value); }
 
@@ -264,12 +270,8 @@ bool CPortCAN_Node::Command(const CanMessage* message, int count, CanRecord* rep
 
 bool CPortCAN_Node::AsyncRead(CanReaderCallback callback, void* context)
 {
-    if (callback == kCanReaderPause)
-        return m_socket.PauseReader();
-    if (callback == kCanReaderResume)
-        return m_socket.ResumeReader();
     SetReaderCallback(callback, context);
-    return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this, nullptr, nullptr);
+    return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this);
 }
 
 void CPortCAN_Node::ReaderTrampoline(CPortIO*, void* context)

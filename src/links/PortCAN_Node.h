@@ -21,8 +21,11 @@ public:
     ~CPortCAN_Node() override;
 
     bool AsyncRead(CanReaderCallback callback, void* context) override;
+    bool PauseReader() override { return m_socket.PauseReader(); }
+    bool ResumeReader() override { return m_socket.ResumeReader(); }
     // The socket's settings.
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;

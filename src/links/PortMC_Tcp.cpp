@@ -16,8 +16,7 @@ const _PROPOPT kSectorOptions[] = {{"S1", 1}, {"S2", 2},   {"S3", 3},   {"S4", 4
                                    {"S11", 11}, {"S12", 12}, {nullptr, 0}};
 const _PROPOPT kMcOptions[] = {{"MB1", 1}, {"MB2", 2}, {"MB3", 3}, {"MB4", 4}, {"MB5", 5}, {nullptr, 0}};
 
-CPropertyCursor s_cursor(CPortMC_Tcp::kProperties);
-std::atomic<bool> s_inPort{false};
+CPropertyCursor s_cursor;
 
 // Extra payload bytes the head may announce before the frame is taken as broken.
 constexpr uint32_t kMaxReplyPayload = 65536;
@@ -69,7 +68,13 @@ void CPortMC_Tcp::SetCatalogue(std::unique_ptr<CDivadiduvs> catalogue)
 
 bool CPortMC_Tcp::GetNextProperty(_PROPDEF& entry, bool restart)
 {
-    return NextChainedProperty(s_cursor, s_inPort, entry, restart);
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortMC_Tcp::ListProperties(PropertyList& out)
+{
+    AppendProperties(out, kProperties);
+    CPortMC::ListProperties(out);
 }
 
 bool CPortMC_Tcp::GetProperty(int32_t id, CVariant& value)

@@ -1,5 +1,7 @@
 #include "ports/PortIO_Fd.h"
 
+#include <system_error>
+
 #include "base/Error.h"
 
 #include <cerrno>
@@ -14,7 +16,7 @@ int newEpoll()
 {
     int fd = epoll_create1(EPOLL_CLOEXEC);
     if (fd < 0)
-        throw std::runtime_error("epoll_create1 failed");
+        throw std::system_error(errno, std::generic_category(), "epoll_create1");
     return fd;
 }
 
@@ -270,7 +272,7 @@ bool CPortIO_Fd::Write(const void* buffer, int count)
     return true;
 }
 
-bool CPortIO_Fd::AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare)
+bool CPortIO_Fd::AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError)
 {
-    return m_reader.Command(callback, context, onError, spare, ReadyForReader());
+    return m_reader.Start(callback, context, onError, ReadyForReader());
 }

@@ -27,10 +27,11 @@ public:
     CPortReader(const CPortReader&) = delete;
     CPortReader& operator=(const CPortReader&) = delete;
 
-    // AsyncRead: start with a callback, or kReaderPause / kReaderResume.
     // portReady tells whether the port can be read (open or opening).
-    bool Command(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare,
-                 bool portReady);
+    bool Start(PortDataCallback callback, void* context, PortErrorCallback onError, bool portReady);
+    // Counted: the reader runs again when every pause has been resumed.
+    bool Pause(bool portReady);
+    bool Resume(bool portReady);
 
     // For Close: ends the reader (and wakes pausers waiting for it), joins
     // it unless called on the reader's own thread, and clears the pauses.
@@ -60,5 +61,4 @@ private:
     PortDataCallback m_callback = nullptr;
     void* m_context = nullptr;
     PortErrorCallback m_onError = nullptr;
-    void* m_spare = nullptr;
 };

@@ -178,7 +178,7 @@ TEST(SocketPort, ListenerReaderAcceptsEachPendingClient)
     } server;
     CPortIO_Socket listener;
     ASSERT_TRUE(listener.OpenSpec("0:server"));
-    ASSERT_TRUE(listener.AsyncRead(Server::OnClientWaiting, &server, nullptr, nullptr));
+    ASSERT_TRUE(listener.AsyncRead(Server::OnClientWaiting, &server));
     std::vector<Fd> clients;
     for (int i = 0; i < 3; ++i)
         clients.push_back(ConnectTo(listener.GetLocalPort()));
@@ -294,7 +294,7 @@ TEST(SocketPort, BackgroundOpenFailureAndReaderStartedWhileOpening)
                 self->text.append(buf, static_cast<size_t>(n));
         }
     } got;
-    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got, nullptr, nullptr)) << "a reader may start while opening";
+    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got)) << "a reader may start while opening";
     gate.entered.get_future().wait();
     gate.verdict.set_value(true);
     t0 = Clock::now();
@@ -529,7 +529,7 @@ TEST(SocketPort, ReaderEndsWhenThePeerCloses)
     } got;
     CPortIO_Socket port;
     ASSERT_TRUE(port.OpenSpec("127.0.0.1:" + std::to_string(server.port())));
-    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got, nullptr, nullptr));
+    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got));
     auto t0 = Clock::now();
     while (got.bytes < 3 && msSince(t0) < 2000)
         std::this_thread::sleep_for(2ms);
