@@ -23,7 +23,8 @@ int64_t nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The line settles between the parity change and the bytes.
+// The line settles between the parity change and the bytes. A plain sleep:
+// it is bounded to 6 ms, shorter than any wait a stop would cut short.
 void settle()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -128,6 +128,23 @@ void CPortReader::WaitUntilOpened()
 
 void CPortReader::Run()
 {
+    // A callback that throws ends the reader like a failed wait, with the
+    // exception as the error, instead of ending the program.
+    uint32_t lastError = err::Success;
+    if (!CatchToLastError([&] {
+            lastError = ReadLoop();
+            return true;
+        }))
+        lastError = GetLastErr();
+    std::lock_guard lock(m_lock);
+    m_running = false;
+    m_parked = false;
+    m_changed.notify_all();
+    SetLastErr(lastError);
+}
+
+uint32_t CPortReader::ReadLoop()
+{
     if (m_policy.waitForOpen)
         WaitUntilOpened();
     uint32_t lastError = err::Success;
@@ -169,9 +186,5 @@ void CPortReader::Run()
             break;
         callback(&m_port, context);
     }
-    std::lock_guard lock(m_lock);
-    m_running = false;
-    m_parked = false;
-    m_changed.notify_all();
-    SetLastErr(lastError);
+    return lastError;
 }

@@ -42,6 +42,8 @@ public:
 
 private:
     void Run();
+    // The wait-and-call loop; returns the error that ended it.
+    uint32_t ReadLoop();
     void WaitUntilOpened();
     bool PauseLocked(std::unique_lock<std::mutex>& lock);
     void StartIfWantedLocked(bool portReady);

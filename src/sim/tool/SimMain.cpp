@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "base/OpenFiles.h"
 #include "sim/SimCanOptions.h"
 #include "sim/SimSystem.h"
 
@@ -126,6 +127,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    RaiseOpenFileLimit();
     SimConfig config;
     SimCanConfig canConfig;
     std::string catalogue;
