@@ -1,6 +1,7 @@
 #include "links/PortCAN_MC.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <chrono>
 #include <cstring>
@@ -66,6 +67,8 @@ bool CPortCAN_MC::Send(const CanMessage& m, uint8_t& sequence)
     payload[4] = m.idB;
     payload[5] = m.idA;
     std::memcpy(payload + 6, m.data, static_cast<size_t>(length));
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "write", &m, sizeof m);
     return m_link.SendFrame(payload, length + 6, m_timeoutMs);
 }
 
@@ -87,8 +90,12 @@ bool CPortCAN_MC::Receive(CanRecord& record, int expectSequence)
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         n = kFrameBuffer;
-        if (!m_link.ReceiveFrame(frame, n, static_cast<int>(std::max<long>(left, 0))))
+        if (!m_link.ReceiveFrame(frame, n, static_cast<int>(std::max<long>(left, 0)))) {
+            if (trace::On(trace::Can))
+                trace::Write(trace::Can, this, GetLastErr() == err::Timeout ? "time-out" : "error", nullptr, 0,
+                             "receive ->" + std::to_string(GetLastErr()));
             return false;
+        }
         p = frame;
         if (n >= 2 && p[0] == kHeader) {
             if (expectSequence >= 0 && p[1] != expectSequence && Clock::now() < end)
@@ -110,6 +117,8 @@ bool CPortCAN_MC::Receive(CanRecord& record, int expectSequence)
     record.counter = ++m_counter;
     record.length = static_cast<uint8_t>(n - 2);
     std::memcpy(record.data, p + 2, static_cast<size_t>(n - 2));
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "read", &record, sizeof record);
     SetLastErr(err::Success);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "links/PortCAN_Node.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -150,10 +151,26 @@ bool CPortCAN_Node::WriteMessage(uint32_t kind, const CanRecord* records, int co
     putLe32(&bytes[4], static_cast<uint32_t>(count));
     putLe32(&bytes[8], kind);
     std::memcpy(&bytes[kHeadSize], records, size_t(count) * kRecordSize);
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "write", bytes.data(), bytes.size());
     return m_socket.Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 bool CPortCAN_Node::ReadMessage(Head& head, CanRecord* records, int headTimeoutMs)
+{
+    const bool ok = ReadMessageUntraced(head, records, headTimeoutMs);
+    if (trace::On(trace::Can)) {
+        if (ok)
+            trace::Write(trace::Can, this, "read", records, size_t(head.count) * kRecordSize,
+                         "kind " + std::to_string(head.kind));
+        else
+            trace::Write(trace::Can, this, GetLastErr() == err::Timeout ? "time-out" : "error", nullptr, 0,
+                         "receive ->" + std::to_string(GetLastErr()));
+    }
+    return ok;
+}
+
+bool CPortCAN_Node::ReadMessageUntraced(Head& head, CanRecord* records, int headTimeoutMs)
 {
     uint8_t h[kHeadSize];
     if (!m_socket.ReadExact(h, kHeadSize, headTimeoutMs))

@@ -62,6 +62,7 @@ private:
     // A head and its records; 13 for a bad magic or more than 64 records
     // (nothing more is read then).
     bool ReadMessage(Head& head, CanRecord* records, int headTimeoutMs);
+    bool ReadMessageUntraced(Head& head, CanRecord* records, int headTimeoutMs);
     // After a failed exchange the stream may be out of step (the rest of a
     // bad message, a late reply): what is waiting is dropped before the
     // next message goes out.

@@ -1,7 +1,11 @@
 #include "links/PortMC.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 #include "links/PortMCFrame.h"
+
+#include <algorithm>
+#include <string>
 
 
 CPortMC::~CPortMC() = default;
@@ -46,6 +50,8 @@ void CPortMC::SetMonitor(void* context, PortMonitor monitor) { m_monitor.Set(mon
 
 void CPortMC::Monitor(int direction, const uint8_t* bytes, int count)
 {
+    if (trace::On(trace::Links))
+        trace::Write(trace::Links, this, direction ? "read" : "write", bytes, static_cast<size_t>(count));
     m_monitor.Call([&](PortMonitor monitor, void* context) { monitor(context, direction, bytes, count); });
 }
 
@@ -147,6 +153,9 @@ bool CPortMC::Command(const uint8_t* command, int count, uint8_t* reply, int& re
     }
     if (result == err::Timeout || result == err::BadFrame)
         m_staleInput = true;
+    if (result != err::Success && trace::On(trace::Links))
+        trace::Write(trace::Links, this, result == err::Timeout ? "time-out" : "error", command,
+                     static_cast<size_t>(std::max(count, 0)), "command ->" + std::to_string(result));
 
     if (paused)
         m_port->ResumeReader();

@@ -1,6 +1,7 @@
 #include "ports/PortIO.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <chrono>
 #include <mutex>
@@ -18,6 +19,8 @@ bool CPortIO::SetOpenCallback(PortOpenCallback, void*)
 
 void CPortIO::Monitor(int direction, const void* bytes, int count)
 {
+    if (trace::On(trace::Ports))
+        trace::Write(trace::Ports, this, direction ? "read" : "write", bytes, static_cast<size_t>(count));
     m_monitor.Call([&](PortMonitor monitor, void* context) {
         monitor(context, direction, static_cast<const uint8_t*>(bytes), count);
     });

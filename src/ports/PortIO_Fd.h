@@ -92,6 +92,8 @@ private:
 
     // Under the exclusive descriptor lock.
     void CloseDescriptor();
+    // Traces the failure of `operation` with the last error.
+    void TraceError(const char* operation);
 
     int m_fd = -1;
     EpollSet m_readSet;  // abort, device

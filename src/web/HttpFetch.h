@@ -1,6 +1,12 @@
 #pragma once
 // Reads web pages and files over HTTP(S): a page into memory, a file to disk
 // with progress and cancel, or the body as a stream for a reader.
+//
+// Threads: one CHttpFetch serves one thread at a time (the open transfer is
+// its state); workers that fetch at once each use their own. Every call
+// blocks until the server answers or the transfer ends, so the GUI thread
+// never calls it: a worker does, and a download is stopped through the
+// progress callback's answer.
 
 #include "base/ByteStream.h"
 #include "base/Error.h"
