@@ -17,7 +17,7 @@ TEST(CliSettings, SendAndCanTreatSettingsAlike)
         const char* tail;      // what the command needs besides settings
     };
     const Case cases[] = {
-        {"send", "IOType=\"TCP/IP Port\"", "EA"},
+        {"send", "IOType=\"TCP/IP Port\"", "--raw EA"},
         {"can", "CANIOType=\"CAN Port Node\"", "--id 1,2 1"},
     };
     for (const Case& c : cases) {
