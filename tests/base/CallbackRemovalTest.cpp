@@ -96,8 +96,8 @@ TEST(FifoNotifier, RemovingTheCallbackWaitsForTheRunningCall)
 
 TEST(FifoNotifier, RemovalFromInsideTheCallbackReturns)
 {
+    CEvent done(true, false);  // outlives the notifier thread that sets it
     auto fifo = std::make_unique<CFifo<int>>(4);
-    CEvent done(true, false);
     struct Context {
         CFifo<int>* fifo;
         CEvent* done;
