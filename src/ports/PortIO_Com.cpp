@@ -20,7 +20,7 @@ const _PROPOPT kStopOptions[] = {
     {"1", CPortIO_Com::kStop1}, {"1.5", CPortIO_Com::kStop1_5}, {"2", CPortIO_Com::kStop2}, {nullptr, 0},
 };
 
-CPropertyCursor s_cursor(CPortIO_Com::kProperties);
+CPropertyCursor s_cursor;
 
 struct BaudCode {
     int32_t baud;
@@ -140,7 +140,9 @@ std::string CPortIO_Com::DevicePath(const std::string& name)
     return "/dev/" + name;
 }
 
-bool CPortIO_Com::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(entry, restart); }
+bool CPortIO_Com::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(Properties(), entry, restart); }
+
+void CPortIO_Com::ListProperties(PropertyList& out) { AppendProperties(out, kProperties); }
 
 bool CPortIO_Com::GetProperty(int32_t id, CVariant& value)
 {

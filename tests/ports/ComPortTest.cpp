@@ -313,7 +313,7 @@ TEST(ComPort, OperationsOnAClosedPortFailWithNotOpen)
     EXPECT_EQ(GetLastErr(), err::NotOpen);
     EXPECT_FALSE(port.WaitForData(10));
     EXPECT_EQ(GetLastErr(), err::NotOpen);
-    EXPECT_FALSE(port.AsyncRead([](CPortIO*, void*) {}, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(port.AsyncRead([](CPortIO*, void*) {}, nullptr));
     EXPECT_EQ(GetLastErr(), err::NotOpen);
     EXPECT_FALSE(port.SetOpenCallback([](CPortIO*, void*) { return true; }, nullptr));
     EXPECT_EQ(GetLastErr(), err::NotSupported);

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "base/OpenFiles.h"
 #include "daq/DaqConsoleLog.h"
 #include "daq/DaqServer.h"
 #include "sim/SimCanOptions.h"
@@ -130,6 +131,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    RaiseOpenFileLimit();
     SimConfig config;
     SimCanConfig canConfig;
     SimVmeConfig vmeConfig;
