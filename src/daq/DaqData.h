@@ -26,8 +26,6 @@ public:
     bool Store(std::span<const uint32_t> ros, std::span<const uint32_t> pu);
 
     uint32_t Slots() const { return static_cast<uint32_t>(m_events.size()); }
-    uint32_t Stored() const { return m_stored; }
-    const _DAQEVDATA& Event(size_t i) const { return m_events[i]; }
 
     // Appends every slot, stored or not, as its run of words.
     void Serialise(std::vector<uint32_t>& words) const;
