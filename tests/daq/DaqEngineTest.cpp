@@ -354,29 +354,6 @@ TEST_F(DaqEngineTest, ExeCmdFailuresReplyWithTheSingleByte02)
     }
 }
 
-TEST_F(DaqEngineTest, SequenceHeaderIsStripped)
-{
-    InitEngine();
-    ASSERT_TRUE(engine.WriteReg(10, 0x04, 0x10, 0x4321));
-    Bytes payload = {0xEC, 0x9A};
-    const Bytes read = ReadRegPayload(10, 0x04, 0x10);
-    payload.insert(payload.end(), read.begin(), read.end());
-    const Reply r = Exe(payload, 9);
-    EXPECT_EQ(r.status, 1000u);
-    EXPECT_EQ(r.payload, (Bytes{0xC2, 0, 0, 0x43, 0x21})) << "the reply carries no sequence header";
-}
-
-TEST_F(DaqEngineTest, LoseTriggerThroughExeCmd)
-{
-    InitEngine();
-    Stand().MissTriggers(1);
-    Exe(StartRunPayload(1));
-    const Reply r = Exe({0xC0}, 5, false);
-    EXPECT_EQ(r.status, 0xFFFFFFFFu);
-    EXPECT_EQ(r.payload, Bytes{0x02});
-    EXPECT_EQ(lastText, "Lose Trigger");
-}
-
 struct NotifyLog {
     std::vector<std::pair<int, Bytes>> calls;
     static void Callback(void* context, int direction, const uint8_t* payload, size_t length)
