@@ -132,8 +132,9 @@ TEST(HostilePeer, CrateServerTimeOutSettingIsBounded)
     for (const Case& c : cases) {
         SetLastErr(0);
         EXPECT_EQ(link->SetProperty("Timeout", CVariant::FromInt(c.value)), c.taken) << c.value;
-        if (!c.taken)
+        if (!c.taken) {
             EXPECT_EQ(GetLastErr(), err::BadParam) << c.value;
+        }
     }
     CVariant value;
     ASSERT_TRUE(link->GetProperty(CPortMC_Tcp::kTimeout, value));
