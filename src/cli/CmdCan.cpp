@@ -3,8 +3,8 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
-#include "cli/CanSettings.h"
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 #include "links/PortCAN_All.h"
 
 #include <algorithm>
@@ -12,20 +12,23 @@
 #include <cstdio>
 
 namespace {
+
 constexpr int kOpenWaitMs = 10000;
+
 }  // namespace
 
 int runCan(const Args& args)
 {
     CPortCAN_All link;
-    std::vector<std::string> settings;
+    std::vector<LinkSetting> settings;
     std::vector<uint8_t> data;
     int idA = -1, idB = -1;
     bool reply = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--set" && i + 1 < args.size()) {
-            settings.push_back(args[++i]);
+            if (!ParseLinkSetting("can", args[++i], settings))
+                return usageError(runCan);
         } else if (a == "--id" && i + 1 < args.size()) {
             const std::string& ids = args[++i];
             const size_t comma = ids.find(',');
@@ -43,9 +46,8 @@ int runCan(const Args& args)
     }
     if (idA < 0 || idA > 255 || idB < 0 || idB > 255 || data.size() > 15)
         return usageError(runCan);
-    for (const std::string& s : settings)
-        if (!applyCanSetting(link, s, "can"))
-            return 1;
+    if (!ApplyLinkSettings("can", link, settings))
+        return 1;
 
     if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
         std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);

@@ -2,8 +2,8 @@
 // node firmware update, over a CAN link set up from property names.
 
 #include "base/NumberText.h"
-#include "cli/CanSettings.h"
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 #include "nodes/NodeGrid.h"
 #include "nodes/NodeMonitor.h"
 
@@ -115,13 +115,14 @@ int runNodes(const Args& args)
 {
     if (wantsHelp(args))
         return printHelp(runNodes, kNodesHelp);
-    std::vector<std::string> settings;
+    std::vector<LinkSetting> settings;
     unsigned flags = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--set" && i + 1 < args.size())
-            settings.push_back(args[++i]);
-        else if (a == "--reset-counters")
+        if (a == "--set" && i + 1 < args.size()) {
+            if (!ParseLinkSetting("nodes", args[++i], settings))
+                return usageError(runNodes);
+        } else if (a == "--reset-counters")
             flags |= CNodePassFlags::ResetCounters;
         else if (a == "--clear-histograms")
             flags |= CNodePassFlags::ClearHistograms;
@@ -133,9 +134,8 @@ int runNodes(const Args& args)
 
     CStdOutFile log(stderr);
     CNodeMonitor monitor(log);
-    for (const std::string& s : settings)
-        if (!applyCanSetting(monitor.Link(), s, "nodes"))
-            return 1;
+    if (!ApplyLinkSettings("nodes", monitor.Link(), settings))
+        return 1;
     if (!monitor.Open())
         return 1;
     for (auto flag : {CNodePassFlags::ResetCounters, CNodePassFlags::ClearHistograms, CNodePassFlags::ResetLatchUp})
@@ -157,13 +157,14 @@ int runNodeFlash(const Args& args)
 {
     if (wantsHelp(args))
         return printHelp(runNodeFlash, kNodeFlashHelp);
-    std::vector<std::string> settings;
+    std::vector<LinkSetting> settings;
     NodeFlashJob job;
     bool nodeGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--set" && i + 1 < args.size()) {
-            settings.push_back(args[++i]);
+            if (!ParseLinkSetting("nodeflash", args[++i], settings))
+                return usageError(runNodeFlash);
         } else if (a == "--node" && i + 1 < args.size()) {
             const std::string& n = args[++i];
             if (n.empty() || !std::isdigit(static_cast<unsigned char>(n[0])))
@@ -183,9 +184,8 @@ int runNodeFlash(const Args& args)
 
     CStdOutFile out(stdout);
     CNodeMonitor monitor(out);
-    for (const std::string& s : settings)
-        if (!applyCanSetting(monitor.Link(), s, "nodeflash"))
-            return 1;
+    if (!ApplyLinkSettings("nodeflash", monitor.Link(), settings))
+        return 1;
     if (!monitor.Open())
         return 1;
     return monitor.Update(job) ? 0 : 1;

@@ -94,10 +94,12 @@ bool CNodeChannel::Ask(uint8_t node, std::span<const uint8_t> request, int expec
 
 bool CNodeChannel::CrateCommand(std::span<const uint8_t> command, uint8_t* reply, int& replyCount)
 {
-    if (m_link.GetCANIOType() != CPortCAN_All::kCompatible)
+    // Only the path through the crate has a crate to ask.
+    auto* tunnel = dynamic_cast<CPortCAN_MC*>(m_link.Active());
+    if (!tunnel)
         return fail(err::BadParam);
-    return m_link.Compatible().CrateLink().Command(command.data(), static_cast<int>(command.size()), reply,
-                                                    replyCount, kCrateCommandTimeoutMs);
+    return tunnel->CrateLink().Command(command.data(), static_cast<int>(command.size()), reply, replyCount,
+                                       kCrateCommandTimeoutMs);
 }
 
 bool CNodeChannel::CrateStatus(nodectl::ControllerStatus& status)

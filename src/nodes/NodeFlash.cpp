@@ -63,7 +63,7 @@ bool CNodeFlash::Run(const NodeFlashJob& job)
     if (!ok)
         m_out.Print("Reset error : %s\r\n", lastErrorText().c_str());
     if (ok && m_abort)
-        ok = !SleepOrEvent(*m_abort, m_resetWaitMs);
+        ok = !m_abort->Wait(m_resetWaitMs);
     else if (ok)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_resetWaitMs));
 
