@@ -48,3 +48,15 @@ function(telvane_check_core_without_qt)
         endforeach()
     endforeach()
 endfunction()
+
+# Gives target the four parts of the project version as
+# TELVANE_VERSION_MAJOR, _MINOR, _PATCH and _TWEAK (missing parts are 0).
+function(telvane_version_definitions target)
+    foreach(part MAJOR MINOR PATCH TWEAK)
+        set(value "${PROJECT_VERSION_${part}}")
+        if(value STREQUAL "")
+            set(value 0)
+        endif()
+        target_compile_definitions(${target} PRIVATE TELVANE_VERSION_${part}=${value})
+    endforeach()
+endfunction()
