@@ -4,6 +4,8 @@
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
 
+#include "Screenshots.h"
+
 #include <QApplication>
 
 #include <cstdio>
@@ -23,6 +25,8 @@ int main(int argc, char** argv)
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
     CTelvaneApp telvane(*settings, registry);
-    telvane.Start(options.commandFile);
+    CMainFrame& frame = telvane.Start(options.commandFile);
+    if (!options.screenshotDir.isEmpty())
+        TakeScreenshots(frame, *settings, options.screenshotDir);
     return app.exec();
 }

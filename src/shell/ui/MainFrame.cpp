@@ -15,6 +15,7 @@
 #include "shell/ui/WindowsDlg.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -77,6 +78,7 @@ CMainFrame::CMainFrame(CSettingsBackend& settings, const CToolWindowRegistry& re
     m_mdi->setTabsClosable(true);
     m_mdi->setTabsMovable(true);
     m_mdi->setDocumentMode(true);
+    m_mdi->setBackground(QApplication::palette().color(QPalette::Dark));
     setCentralWidget(m_mdi);
     connect(m_mdi, &QMdiArea::subWindowActivated, this, &CMainFrame::onSubWindowActivated);
 
@@ -481,7 +483,7 @@ CCommandDock* CMainFrame::NewCommandWindow()
         ids.push_back(d->Id());
     CCommandDock* dock = createCommandWindow(NextCommandWindowId(ids));
     dock->setFloating(true);
-    dock->resize(320, 420);
+    dock->resize(320, 240);
     QRect frame = geometry();
     dock->move(frame.center().x() - dock->width() / 2, frame.top() + 120);
     dock->show();
@@ -518,6 +520,7 @@ void CMainFrame::SetLook(int look)
         return;
     m_look = look;
     ApplyLook(look);
+    m_mdi->setBackground(QApplication::palette().color(QPalette::Dark));
     if (QAction* a = Action(look))
         a->setChecked(true);
     CSettingsStore store(m_settings, false);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -18,9 +19,15 @@ CPropertiesWnd::CPropertiesWnd(QWidget* parent) : QDockWidget(tr("Properties"), 
     m_toolbar->setIconSize(QSize(16, 16));
     m_toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_grid = new CPropertyGrid(body);
+    m_empty = new QLabel(tr("The settings of the active tool window are shown here."), body);
+    m_empty->setWordWrap(true);
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setEnabled(false);
     layout->addWidget(m_combo);
     layout->addWidget(m_toolbar);
+    layout->addWidget(m_empty, 1);
     layout->addWidget(m_grid, 1);
+    m_grid->hide();
     setWidget(body);
     m_combo->hide();
     m_toolbar->hide();
@@ -63,6 +70,8 @@ void CPropertiesWnd::SetOwner(CPaneOwner* owner)
 void CPropertiesWnd::Rebuild()
 {
     clear();
+    m_grid->setVisible(m_owner != nullptr);
+    m_empty->setVisible(m_owner == nullptr);
     if (!m_owner) {
         setWindowTitle(tr("Properties"));
         return;

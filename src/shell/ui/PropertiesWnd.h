@@ -9,6 +9,7 @@
 #include <QIcon>
 
 class QComboBox;
+class QLabel;
 class QTimer;
 class QToolBar;
 class CPropertiesWnd;
@@ -78,6 +79,7 @@ private:
     CPaneOwner* m_owner = nullptr;
     QComboBox* m_combo;
     QToolBar* m_toolbar;
+    QLabel* m_empty;
     CPropertyGrid* m_grid;
     QTimer* m_stateTimer;
 };

@@ -10,11 +10,17 @@ _STARTOPTIONS ParseStartOptions(const QStringList& arguments)
     _STARTOPTIONS options;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
-        if ((a == "--settings" || a == "--command-file") && i + 1 < arguments.size()) {
-            (a == "--settings" ? options.settingsFile : options.commandFile) = arguments[++i];
+        QString* value = a == "--settings"       ? &options.settingsFile
+                         : a == "--command-file" ? &options.commandFile
+                         : a == "--screenshots"  ? &options.screenshotDir
+                                                 : nullptr;
+        if (value && i + 1 < arguments.size()) {
+            *value = arguments[++i];
         } else {
             options.ok = false;
-            options.error = QString("unknown argument %1\nusage: telvane [--settings FILE] [--command-file FILE]").arg(a);
+            options.error = QString("bad argument %1\nusage: telvane [--settings FILE] [--command-file FILE] "
+                                    "[--screenshots DIR]")
+                                .arg(a);
             return options;
         }
     }

@@ -17,11 +17,12 @@ class QApplication;
 struct _STARTOPTIONS {
     QString settingsFile;    // empty: $XDG_CONFIG_HOME/Belmora/Telvane.ini
     QString commandFile;     // empty: the stored one
+    QString screenshotDir;   // pictures of the windows go here, then exit
     bool ok = true;
     QString error;
 };
 
-// telvane [--settings FILE] [--command-file FILE]
+// telvane [--settings FILE] [--command-file FILE] [--screenshots DIR]
 _STARTOPTIONS ParseStartOptions(const QStringList& arguments);
 
 class CTelvaneApp {
