@@ -1,5 +1,6 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
+#include "base/OpenFiles.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -13,6 +14,7 @@
 
 int main(int argc, char** argv)
 {
+    RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Belmora");
     QApplication::setApplicationName("Telvane");
