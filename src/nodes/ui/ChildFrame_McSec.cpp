@@ -124,10 +124,14 @@ void CChildFrame_McSec::redraw()
             const NodeGridCell& cell = grid[static_cast<size_t>(r)][static_cast<size_t>(n)];
             auto* item = new QTableWidgetItem(QString::fromStdString(cell.text));
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            if (cell.colour != NodeCellColour::Plain)
+            if (cell.colour != NodeCellColour::Plain) {
                 item->setBackground(fromBgr(NodeCellBgr(cell.colour)));
+                item->setForeground(QColor(Qt::black));
+            }
             m_grid->setItem(r + 1, n + 1, item);
         }
+    m_grid->resizeColumnsToContents();
+    m_grid->resizeRowsToContents();
     m_graph->SetData({data.histograms.begin(), data.histograms.end()});
     m_nodeInfo->setText(data.connectionNode == kNodeUnknown
                             ? tr("Connection node: not known")
