@@ -210,8 +210,40 @@ bool CConnectionEngine::DecodeFileChanged()
 void CConnectionEngine::TrafficHook(void* context, int direction, const uint8_t* bytes, int count)
 {
     auto* self = static_cast<CConnectionEngine*>(context);
-    self->m_tap.Post(TrafficRecord(direction, bytes, count));
+    self->postTraffic(TrafficRecord(direction, bytes, count));
     (direction == _MCDATA::kSent ? self->m_txBytes : self->m_rxBytes) += static_cast<uint32_t>(std::max(count, 0));
+}
+
+void CConnectionEngine::postTraffic(const _MCDATA& record)
+{
+    std::lock_guard lock(m_orderLock);
+    if (record.direction == _MCDATA::kReceived && m_holdReceived) {
+        m_heldReceived.push_back(record);
+        return;
+    }
+    m_tap.Post(record);
+    if (record.direction == _MCDATA::kSent)
+        releaseReceivedLocked();
+}
+
+void CConnectionEngine::holdReceived()
+{
+    std::lock_guard lock(m_orderLock);
+    m_holdReceived = true;
+}
+
+void CConnectionEngine::releaseReceivedLocked()
+{
+    m_holdReceived = false;
+    for (const _MCDATA& r : m_heldReceived)
+        m_tap.Post(r);
+    m_heldReceived.clear();
+}
+
+void CConnectionEngine::releaseReceived()
+{
+    std::lock_guard lock(m_orderLock);
+    releaseReceivedLocked();
 }
 
 void CConnectionEngine::ReceiveHook(CPortMC*, void* context) { static_cast<CConnectionEngine*>(context)->ReceiveStep(); }
@@ -267,10 +299,13 @@ void CConnectionEngine::SendStep(_TXDATA& request)
     }
 
     const int timeoutMs = r.status;
-    if (!m_link.SendFrame(r.bytes, count, timeoutMs)) {
-        const uint32_t e = GetLastErr();
-        m_events.Print("%s", formatErrorText("Write Error:", e).c_str());
-        m_dropCause = e;
+    holdReceived();
+    const bool written = m_link.SendFrame(r.bytes, count, timeoutMs);
+    const uint32_t writeError = GetLastErr();
+    releaseReceived();
+    if (!written) {
+        m_events.Print("%s", formatErrorText("Write Error:", writeError).c_str());
+        m_dropCause = writeError;
         m_link.Close();
     }
     if (!await)
@@ -306,7 +341,7 @@ void CConnectionEngine::ReceiveStep()
         frame.direction = _MCDATA::kReceived;
         frame.status = e == err::Timeout ? _MCDATA::kReadTimeout : _MCDATA::kReadFailed;
         if (frame.status == _MCDATA::kReadTimeout)
-            m_tap.Post(frame);
+            postTraffic(frame);
         else if (!m_link.IsOpen())
             m_dropCause = e;
     }

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // One queued send request: the writer that gets the reply (or none) and
 // the request, whose status field holds the timeout in milliseconds.
@@ -114,6 +115,13 @@ private:
     static constexpr int kMatched = -2;
 
     static void TrafficHook(void* context, int direction, const uint8_t* bytes, int count);
+    // Posts to the tap. While the send step writes, received records wait
+    // for its sent record, which the link reports only after the write: a
+    // quick reply must not show before its request.
+    void postTraffic(const _MCDATA& record);
+    void holdReceived();
+    void releaseReceivedLocked();
+    void releaseReceived();
     static void ReceiveHook(CPortMC* link, void* context);
     void SendStep(_TXDATA& request);
     void ReceiveStep();
@@ -130,6 +138,9 @@ private:
     CPortMC_All m_link;
     CTrafficBox m_box;
     CFifoWrList m_tap;
+    std::mutex m_orderLock;
+    bool m_holdReceived = false;           // guarded by m_orderLock
+    std::vector<_MCDATA> m_heldReceived;   // guarded by m_orderLock
     std::atomic<uint32_t> m_txBytes{0};
     std::atomic<uint32_t> m_rxBytes{0};
 

@@ -235,6 +235,7 @@ bool CPortIO_Socket::Open()
 {
     PrepareOpen();
     m_openResult = err::Success;
+    m_peerClosed = false;
     if (!CopySettings().openAsync)
         return Connect();
     std::lock_guard lock(m_openThreadLock);
@@ -282,6 +283,8 @@ bool CPortIO_Socket::IsOpen()
 {
     if (m_opening)
         return failWith(err::IoPending);
+    if (m_peerClosed)
+        return failWith(err::ConnReset);
     SetLastErr(m_openResult);
     std::shared_lock fdLock(m_fdLock);
     return fd() >= 0;
@@ -557,6 +560,7 @@ bool CPortIO_Socket::WaitForData(int timeoutMs)
         uint8_t byte;
         ssize_t n = fd() < 0 ? 0 : ::recv(fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            m_peerClosed = true;
             m_abort.Set();
             return failWith(err::Aborted);
         }

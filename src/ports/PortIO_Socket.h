@@ -111,4 +111,6 @@ private:
     std::thread m_openThread;
     std::atomic<bool> m_opening{false};
     std::atomic<uint32_t> m_openResult{0};
+    // The peer closed the connection: the port no longer counts as open.
+    std::atomic<bool> m_peerClosed{false};
 };
