@@ -5,7 +5,8 @@
 //
 // With "OpenAsync" on, Open starts the connect on a thread of its own and
 // IsOpen reports 997 until it ends. A peer that closes the connection fails
-// a pending WaitForData with 995 and a ReadExact with 10054.
+// a pending WaitForData with 995 and a ReadExact with 10054; once a wait has
+// seen it, IsOpen reports false with 10054.
 
 #include "ports/PortIO_Fd.h"
 
