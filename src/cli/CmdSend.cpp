@@ -5,6 +5,8 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "cli/LinkSettings.h"
+#include "console/ConsoleLine.h"
 #include "language/VaCompiler.h"
 #include "links/PortMC_All.h"
 #include "links/TrafficText.h"
@@ -12,53 +14,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <strings.h>
 #include <vector>
 
 namespace {
 
 constexpr char kDefaultDecodeFile[] = "examples/Cb_v126.dec";
 constexpr int kOpenWaitMs = 10000;
-
-// "EA", "F5 00 10 00", "0xF5", "F5001000": hexadecimal byte pairs.
-bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
-{
-    std::string t = token;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
-        t = t.substr(2);
-    if (t.empty() || t.size() % 2)
-        return false;
-    for (size_t i = 0; i < t.size(); i += 2) {
-        char pair[3] = {t[i], t[i + 1], 0};
-        char* end;
-        long v = std::strtol(pair, &end, 16);
-        if (*end || !std::isxdigit(static_cast<unsigned char>(pair[0])))
-            return false;
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
-
-// Sets a property by its shown name; choices take their option name or number.
-bool setByName(CPortMC_All& link, const std::string& name, const std::string& text)
-{
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
-        if (strcasecmp(e.name, name.c_str()) != 0)
-            continue;
-        if (e.options) {
-            if (const _PROPOPT* o = FindOption(e.options, text))
-                return link.SetPropertyById(e.id, CVariant::FromInt(o->value));
-        }
-        if (e.type == VarType::String)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        if (e.type == VarType::Bool)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        return link.SetPropertyById(e.id, CVariant::FromInt(ParseNumberText(text)));
-    }
-    SetLastErr(err::NotFound);
-    return false;
-}
 
 struct Printer {
     const CTrafficDecoder* decoder = nullptr;
@@ -76,7 +37,7 @@ struct Printer {
 
 int runSend(const Args& args)
 {
-    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<LinkSetting> settings;
     std::string decodeFile = kDefaultDecodeFile;
     bool decodeFileGiven = false;
     bool raw = false;
@@ -87,11 +48,10 @@ int runSend(const Args& args)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--set" && hasValue) {
-            const std::string& s = args[++i];
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0)
+            LinkSetting setting;
+            if (!parseLinkSetting(args[++i], setting))
                 return usageError(runSend);
-            settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+            settings.push_back(setting);
         } else if (a == "--decode" && hasValue) {
             decodeFile = args[++i];
             decodeFileGiven = true;
@@ -101,7 +61,7 @@ int runSend(const Args& args)
             repeat = ParseNumberText(args[++i]);
         } else if (a == "--raw") {
             raw = true;
-        } else if (!parseBytes(a, command)) {
+        } else if (!ParseHexBytes(a, command)) {
             std::fprintf(stderr, "telvane-cli send: '%s' is not a hexadecimal byte\n", a.c_str());
             return usageError(runSend);
         }
@@ -125,13 +85,8 @@ int runSend(const Args& args)
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    for (const auto& [name, value] : settings) {
-        if (!setByName(link, name, value)) {
-            std::fprintf(stderr, "telvane-cli send: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
-                         value.c_str());
-            return 1;
-        }
-    }
+    if (!applyLinkSettings(link, settings, "send"))
+        return 1;
     try {
         if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
             std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
