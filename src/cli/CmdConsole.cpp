@@ -10,7 +10,10 @@
 #include "console/ConsoleLine.h"
 #include "language/VaCompiler.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -28,11 +31,14 @@ const char kHelp[] =
     "  raw HEX...     bytes as they are, e.g. raw 2F 13 01\n"
     "Each line may add --wait or --nowait (Wait Reply, on by default) and\n"
     "--timeout MS (1000 by default); text in double quotes is one argument;\n"
-    "blank lines and lines starting with # are skipped. A line with Wait Reply\n"
-    "is answered before the next line is read. The traffic goes to standard\n"
-    "output, messages and refused lines to standard error. End of input or\n"
-    "Ctrl-C closes the link. Exit status 0 when every line was sent and every\n"
-    "awaited reply came, 1 otherwise, 2 for a usage error.\n"
+    "blank lines and lines starting with # are skipped. Requests go out one at\n"
+    "a time in the order of the lines, each with Wait Reply after the reply to\n"
+    "the one before. The traffic goes to standard output; messages, refused\n"
+    "lines and missing replies (\"line N: ...\") to standard error. End of\n"
+    "input closes the link once every request is answered; Ctrl-C drops the\n"
+    "requests not sent yet, ends the reply wait and closes it. Exit status 0\n"
+    "when every line was sent and every awaited reply came, 1 otherwise, 2 for\n"
+    "a usage error.\n"
     "  --set NAME=VALUE  a link setting by its properties-pane name (IOType,\n"
     "                    ComName, Host, Port, CCB ID, ...); repeatable\n"
     "  --commands FILE   the command file\n"
@@ -74,13 +80,10 @@ private:
     struct sigaction m_oldTerm {};
 };
 
+// Flushed by the session once the records waiting are printed.
 class StdoutSink : public CTextSink {
 public:
-    void Append(std::string_view text) override
-    {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-    }
+    void Append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
 };
 
 struct Options {
@@ -116,8 +119,12 @@ bool parseOptions(const Args& args, Options& o)
     return true;
 }
 
-// Reads standard input line by line, sends each line and waits for the
-// replies it asks for; runs the one-second link poll in between.
+// Reads standard input line by line and queues each request as soon as
+// the send queue has room, so that a script runs at the pace of the link;
+// the engine still sends one request at a time and waits for its reply.
+// This one thread also prints the traffic box's records and reports the
+// replies, in the order of the lines, so nothing it waits for can wait on
+// it in turn.
 class ConsoleSession {
 public:
     ConsoleSession(CConnectionEngine& engine, const CStructList* commands, CEvent& interrupt)
@@ -128,98 +135,160 @@ public:
     // Until end of input or an interrupt; true when every line went well.
     bool Run()
     {
-        char buffer[4096];
-        std::string pending;
+        using Clock = std::chrono::steady_clock;
+        auto nextTick = Clock::now() + std::chrono::milliseconds(kPollMs);
         for (;;) {
-            const int woken = WaitForAny({CWaitItem::Of(m_interrupt), CWaitItem::Fd(STDIN_FILENO, POLLIN)}, kPollMs);
-            if (woken == 0)
-                break;
-            if (woken != 1) {
-                tick();
-                continue;
+            queueLines();
+            printOutput();
+            if (finished())
+                return m_allGood && !m_interrupted;
+
+            std::vector<CWaitItem> items{CWaitItem::Of(m_engine.Box().Queue().DataEvent()),
+                                         CWaitItem::Of(m_replies.DataEvent())};
+            int stdinItem = -1;
+            if (!m_interrupted)
+                items.push_back(CWaitItem::Of(m_interrupt));
+            if (hasLine())
+                items.push_back(CWaitItem::Of(m_engine.QueueSpaceEvent()));
+            else if (!m_endOfInput) {
+                stdinItem = static_cast<int>(items.size());
+                items.push_back(CWaitItem::Fd(STDIN_FILENO, POLLIN));
             }
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                if (!pending.empty())
-                    handleLine(pending);
-                break;
-            }
-            pending.append(buffer, static_cast<size_t>(n));
-            for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-                handleLine(pending.substr(0, end));
-                pending.erase(0, end + 1);
-                if (m_interrupt.IsSet())
-                    return false;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now()).count();
+            const int waitMs = m_interrupted ? kAbortRepeatMs : static_cast<int>(std::max<int64_t>(left, 0));
+            const int woken = WaitForAny(items, waitMs);
+            if (m_interrupt.IsSet() && !m_interrupted)
+                interrupt();
+            if (m_interrupted)
+                m_engine.AbortWait();  // again: the request may have started after the last one
+            if (woken >= 0 && woken == stdinItem)
+                readInput();
+            if (Clock::now() >= nextTick) {
+                m_engine.QueryCommandState();
+                m_engine.PollLink();
+                nextTick = Clock::now() + std::chrono::milliseconds(kPollMs);
             }
         }
-        return m_allGood && !m_interrupt.IsSet();
     }
 
 private:
-    void fail(const std::string& message)
+    // A reply writer that never blocks the engine: room for every request
+    // that can be queued or in flight.
+    static constexpr size_t kReplySlots = CConnectionEngine::kSendQueueSlots + 2;
+
+    struct Awaited {
+        int line;
+        uint32_t timeoutMs;
+    };
+
+    void fail(int line, const std::string& message)
     {
-        std::fprintf(stderr, "telvane-cli console: %s\n", message.c_str());
+        std::fflush(stdout);
+        std::fprintf(stderr, "telvane-cli console: line %d: %s\n", line, message.c_str());
         m_allGood = false;
     }
 
-    void tick()
+    bool hasLine() const
     {
-        m_engine.QueryCommandState();
-        m_engine.PollLink();
+        return !m_interrupted && (m_input.find('\n') != std::string::npos || (m_endOfInput && !m_input.empty()));
     }
 
-    void handleLine(const std::string& line)
+    void readInput()
+    {
+        char buffer[4096];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0)
+            m_input.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            m_endOfInput = true;
+    }
+
+    void queueLines()
+    {
+        while (hasLine() && !m_engine.IsQueueFull()) {
+            const size_t end = m_input.find('\n');
+            const std::string text = m_input.substr(0, end);
+            m_input.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+            queueLine(++m_lineNumber, text);
+        }
+    }
+
+    void queueLine(int line, const std::string& text)
     {
         ConsoleLine parsed;
         std::string error;
-        if (!ParseConsoleLine(line, m_commands, SendProperties{}, parsed, error))
-            return fail(error);
+        if (!ParseConsoleLine(text, m_commands, SendProperties{}, parsed, error))
+            return fail(line, error);
         if (parsed.empty)
             return;
         if (!m_engine.IsOpen())
-            return fail("the link is not open");
+            return fail(line, "the link is not open");
         const bool await = parsed.request.waitReply != 0;
-        if (!m_engine.Queue(await ? &m_replies.writer : nullptr, parsed.request))
-            return fail("the request was not queued");
         if (await)
-            awaitReply(parsed.request.status);
+            m_awaited.push_back({line, static_cast<uint32_t>(parsed.request.status)});
+        if (!m_engine.Queue(await ? &m_replyWriter : nullptr, parsed.request)) {
+            if (await)
+                m_awaited.pop_back();
+            fail(line, "the request was not queued");
+        }
     }
 
-    void awaitReply(int timeoutMs)
+    void printOutput()
     {
+        m_engine.Box().Drain();
         _MCDATA reply;
-        bool interrupted = false;
-        while (!m_replies.fifo.TryRead(reply)) {
-            const int woken = WaitForAny({CWaitItem::Of(m_replies.fifo.DataEvent()), CWaitItem::Of(m_interrupt)},
-                                         interrupted ? kAbortRepeatMs : kPollMs);
-            if (woken == 1 || interrupted) {
-                // Again until it ends: the request may still wait in the queue.
-                interrupted = true;
-                m_engine.AbortWait();
-            } else if (woken != 0) {
-                tick();
+        while (!m_awaited.empty() && m_replies.TryRead(reply)) {
+            const Awaited a = m_awaited.front();
+            m_awaited.pop_front();
+            report(a, reply.status);
+        }
+        std::fflush(stdout);
+    }
+
+    void report(const Awaited& a, int32_t status)
+    {
+        switch (status) {
+        case _MCDATA::kGood: return;
+        case _MCDATA::kReadTimeout: return fail(a.line, "no reply: the read timed out");
+        case _MCDATA::kReplyTimeout: return fail(a.line, "no reply within " + std::to_string(a.timeoutMs) + " ms");
+        case _MCDATA::kReplyAborted: return fail(a.line, "the reply wait was aborted");
+        default: return fail(a.line, "no reply: the read failed");
+        }
+    }
+
+    void interrupt()
+    {
+        m_interrupted = true;
+        // The newest lines are the ones still queued.
+        std::vector<Awaited> unsent;
+        for (const _TXDATA& request : m_engine.DropQueued()) {
+            if (request.data.waitReply) {
+                unsent.insert(unsent.begin(), m_awaited.back());
+                m_awaited.pop_back();
             }
         }
-        switch (reply.status) {
-        case _MCDATA::kGood: return;
-        case _MCDATA::kReadTimeout: return fail("no reply: the read timed out");
-        case _MCDATA::kReplyTimeout: return fail("no reply within " + std::to_string(timeoutMs) + " ms");
-        case _MCDATA::kReplyAborted: return fail("the reply wait was aborted");
-        default: return fail("no reply: the read failed");
-        }
+        m_engine.AbortWait();
+        for (const Awaited& a : unsent)
+            fail(a.line, "not sent");
     }
 
-    struct Replies {
-        CFifo<_MCDATA> fifo{3};
-        CFifoWr<_MCDATA> writer{fifo};
-    };
+    bool finished()
+    {
+        if (!m_interrupted && (!m_endOfInput || hasLine()))
+            return false;
+        return m_awaited.empty() && m_engine.WaitUntilSent(0) && m_engine.Box().Queue().IsEmpty();
+    }
 
     CConnectionEngine& m_engine;
     const CStructList* m_commands;
     CEvent& m_interrupt;
-    Replies m_replies;
+    CFifo<_MCDATA> m_replies{kReplySlots};
+    CFifoWr<_MCDATA> m_replyWriter{m_replies};
+    std::deque<Awaited> m_awaited;
+    std::string m_input;
+    int m_lineNumber = 0;
+    bool m_endOfInput = false;
+    bool m_interrupted = false;
     bool m_allGood = true;
 };
 
@@ -274,21 +343,19 @@ int runConsole(const Args& args)
         engine->LoadDecodeFile(options.decodeFile);
     else
         box.SetEnDecode(false);
-    box.Queue().Notifier().SetCallback([&box](void*) { box.Drain(); }, nullptr);
 
     if (!applyLinkSettings(engine->Link(), options.settings, "console"))
         return 1;
-    int status = openLink(*engine);
-    if (status == 0) {
-        InterruptGuard guard(interrupt);
-        ConsoleSession session(*engine, options.commandFile.empty() ? nullptr : &commandTables.Structs(), interrupt);
-        const bool good = session.Run();
-        engine->WaitUntilSent(kInfinite);
-        engine->Disconnect();
-        status = good ? 0 : 1;
-    }
-    box.Queue().Notifier().Stop();
+    if (openLink(*engine) != 0)
+        return 1;
+    InterruptGuard guard(interrupt);
+    auto session = std::make_unique<ConsoleSession>(
+        *engine, options.commandFile.empty() ? nullptr : &commandTables.Structs(), interrupt);
+    const bool good = session->Run();
+    engine->Disconnect();
     box.Drain();
+    std::fflush(stdout);
+    // The engine goes first: its threads may still hold the session's reply writer.
     engine.reset();
-    return status;
+    return good ? 0 : 1;
 }

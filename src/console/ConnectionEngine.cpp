@@ -98,6 +98,17 @@ bool CConnectionEngine::Queue(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& requ
     return false;
 }
 
+std::vector<_TXDATA> CConnectionEngine::DropQueued()
+{
+    std::vector<_TXDATA> dropped;
+    _TXDATA request;
+    while (m_sendQueue.TryRead(request)) {
+        dropped.push_back(request);
+        noteSent();
+    }
+    return dropped;
+}
+
 void CConnectionEngine::noteSent()
 {
     std::lock_guard lock(m_sentLock);

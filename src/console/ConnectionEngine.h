@@ -65,7 +65,12 @@ public:
     bool Queue(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request);
     // Ends the reply wait in progress with status -3.
     void AbortWait() { m_abortEvent.Set(); }
+    // Takes the requests still waiting in the send queue out unsent, oldest
+    // first; nothing is delivered for them.
+    std::vector<_TXDATA> DropQueued();
     bool IsQueueFull() const { return m_sendQueue.Count() == m_sendQueue.Capacity(); }
+    // Set while the send queue has room, for requesters that must not block.
+    CEvent& QueueSpaceEvent() { return m_sendQueue.SpaceEvent(); }
     // Blocks until every queued request has been sent and its reply wait
     // has ended; false at the deadline (timeoutMs < 0: none).
     bool WaitUntilSent(int timeoutMs);

@@ -381,6 +381,27 @@ TEST_F(EngineTest, SendQueueHoldsNineRequestsBehindTheOneInFlight)
     EXPECT_EQ(box.Count("TX->ED 01 \r\n"), 9);
 }
 
+TEST_F(EngineTest, DroppedRequestsAreNotSent)
+{
+    Connect(CPortMC_All::kPrimary);
+    Board().Faults().Set(SimFault::LostReply, 1);
+    ASSERT_TRUE(engine->Queue(&replies.writer, Request({0xEA}, true, 10000)));
+    ASSERT_TRUE(box.WaitFor("TX->EC 00 EA"));
+    ASSERT_TRUE(engine->Queue(&replies.writer, Request({0xED, 0x01}, true)));
+    ASSERT_TRUE(engine->Queue(nullptr, Request({0xED, 0x00}, false)));
+    const auto dropped = engine->DropQueued();
+    ASSERT_EQ(dropped.size(), 2u);
+    EXPECT_EQ(dropped[0].replyWriter, &replies.writer);
+    EXPECT_EQ(RecordBytes(dropped[1].data), (Bytes{0xED, 0x00}));
+    engine->AbortWait();
+    _MCDATA r;
+    ASSERT_TRUE(replies.Next(r));
+    EXPECT_EQ(r.status, _MCDATA::kReplyAborted);
+    ASSERT_TRUE(engine->WaitUntilSent(5000));
+    EXPECT_FALSE(replies.Next(r, 200)) << "nothing is delivered for a dropped request";
+    EXPECT_EQ(box.Text(), "TX->EC 00 EA \r\n");
+}
+
 TEST_F(EngineTest, SlowDisplaySlowsTheLinkButLosesNoRecord)
 {
     class SlowSink : public CTextSink {

@@ -123,11 +123,11 @@ TEST_F(ConsoleCli, RefusedLinesAreReportedAndTheConsoleGoesOn)
     CommandResult r = Run(script, LinkArgs(CPortMC_All::kTcp) + " " + Decoding(), err);
     EXPECT_EQ(r.status, 1) << "a refused line fails the run";
     EXPECT_EQ(r.out, "TX->EC 00 ED 01 \r\n" + kProtectOn);
-    EXPECT_NE(err.find("telvane-cli console: unknown command 'Foo'\n"
-                       "telvane-cli console: Power: argument 1 (device): 'XYZ' is neither a number nor a name of "
-                       "PowerDevice\n"
-                       "telvane-cli console: Power takes 2 arguments: device on\n"
-                       "telvane-cli console: raw: '1' is not a hexadecimal byte\n"),
+    EXPECT_NE(err.find("telvane-cli console: line 1: unknown command 'Foo'\n"
+                       "telvane-cli console: line 2: Power: argument 1 (device): 'XYZ' is neither a number nor a "
+                       "name of PowerDevice\n"
+                       "telvane-cli console: line 3: Power takes 2 arguments: device on\n"
+                       "telvane-cli console: line 4: raw: '1' is not a hexadecimal byte\n"),
               std::string::npos)
         << err;
 }
@@ -139,7 +139,7 @@ TEST_F(ConsoleCli, RequestWithoutWaitReplyAndAMissingReply)
     CommandResult r = Run("raw EA --timeout 200\nraw ED 01 --nowait\n", LinkArgs(CPortMC_All::kPrimary), err);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("TX->EC 00 EA \r\nTX->ED 01 \r\n", 0), 0u) << r.out;
-    EXPECT_EQ(err, "telvane-cli console: no reply within 200 ms\n");
+    EXPECT_EQ(err, "telvane-cli console: line 1: no reply within 200 ms\n");
 }
 
 TEST_F(ConsoleCli, LogFileHoldsWhatWasPrinted)
@@ -202,10 +202,11 @@ TEST_F(ConsoleCli, InterruptAbortsTheReplyWaitAndClosesTheLink)
     ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     close(input[0]);
-    const char line[] = "raw EA --timeout 20000\n";
+    const char line[] = "raw EA --timeout 20000\nraw ED 01\nraw ED 00 --nowait\nraw ED 00\n";
     ASSERT_EQ(write(input[1], line, sizeof line - 1), static_cast<ssize_t>(sizeof line - 1));
 
-    // Interrupted while it waits for the lost reply, with input still open.
+    // Interrupted while it waits for the lost reply, with the next lines
+    // queued and input still open.
     for (int i = 0; i < 100 && readFile(out).empty(); ++i)
         std::this_thread::sleep_for(20ms);
     kill(pid, SIGINT);
@@ -223,6 +224,8 @@ TEST_F(ConsoleCli, InterruptAbortsTheReplyWaitAndClosesTheLink)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(out), "TX->EC 00 EA \r\n");
-    EXPECT_EQ(readFile(err), "telvane-cli console: the reply wait was aborted\n");
+    EXPECT_EQ(readFile(out), "TX->EC 00 EA \r\n") << "the lines queued behind are not sent";
+    EXPECT_EQ(readFile(err), "telvane-cli console: line 2: not sent\n"
+                             "telvane-cli console: line 4: not sent\n"
+                             "telvane-cli console: line 1: the reply wait was aborted\n");
 }
