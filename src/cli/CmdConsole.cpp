@@ -352,7 +352,10 @@ int runConsole(const Args& args)
     auto session = std::make_unique<ConsoleSession>(
         *engine, options.commandFile.empty() ? nullptr : &commandTables.Structs(), interrupt);
     const bool good = session->Run();
+    // Frames still arriving are printed while the link closes.
+    box.Queue().Notifier().SetCallback([&box](void*) { box.Drain(); }, nullptr);
     engine->Disconnect();
+    box.Queue().Notifier().Stop();
     box.Drain();
     std::fflush(stdout);
     // The engine goes first: its threads may still hold the session's reply writer.

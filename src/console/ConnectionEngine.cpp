@@ -27,6 +27,9 @@ CConnectionEngine::CConnectionEngine(CStdOut& events) : m_events(events)
 
 CConnectionEngine::~CConnectionEngine()
 {
+    // Whoever drains the box may be the one destroying it: a link thread
+    // must not stay blocked on a full box while it is joined.
+    m_box.Queue().Close();
     m_stopEvent.Set();
     m_sendQueue.Close();
     m_sendQueue.Notifier().Stop();
@@ -327,6 +330,11 @@ void CConnectionEngine::SendStep(_TXDATA& request)
         waitMs = static_cast<int>(std::min<int64_t>(INT_MAX, int64_t{waitMs} + linkInt(CPortMC_Tcp::kTimeout)));
     const int woken = WaitForAny(
         {CWaitItem::Of(m_replyEvent), CWaitItem::Of(m_abortEvent), CWaitItem::Of(m_stopEvent)}, waitMs);
+    // Going away: the requester is not waited on any more.
+    if (woken == 2) {
+        clearPending();
+        return;
+    }
     if (woken != 0) {
         if (CFifoWr<_MCDATA>* writer = takePendingWriter()) {
             _MCDATA ended;
