@@ -100,10 +100,8 @@ bool parseOptions(const Args& args, Options& o)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--set" && hasValue) {
-            LinkSetting s;
-            if (!parseLinkSetting(args[++i], s))
+            if (!ParseLinkSetting("console", args[++i], o.settings))
                 return false;
-            o.settings.push_back(s);
         } else if (a == "--commands" && hasValue) {
             o.commandFile = args[++i];
         } else if (a == "--decode" && hasValue) {
@@ -344,7 +342,7 @@ int runConsole(const Args& args)
     else
         box.SetEnDecode(false);
 
-    if (!applyLinkSettings(engine->Link(), options.settings, "console"))
+    if (!ApplyLinkSettings("console", engine->Link(), options.settings))
         return 1;
     if (openLink(*engine) != 0)
         return 1;

@@ -2,11 +2,10 @@
 // traffic box prints it.
 
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 
 #include "base/Error.h"
 #include "base/NumberText.h"
-#include "cli/LinkSettings.h"
-#include "console/ConsoleLine.h"
 #include "language/VaCompiler.h"
 #include "links/PortMC_All.h"
 #include "links/TrafficText.h"
@@ -20,6 +19,25 @@ namespace {
 
 constexpr char kDefaultDecodeFile[] = "examples/Cb_v126.dec";
 constexpr int kOpenWaitMs = 10000;
+
+// "EA", "F5 00 10 00", "0xF5", "F5001000": hexadecimal byte pairs.
+bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
+{
+    std::string t = token;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
+        t = t.substr(2);
+    if (t.empty() || t.size() % 2)
+        return false;
+    for (size_t i = 0; i < t.size(); i += 2) {
+        char pair[3] = {t[i], t[i + 1], 0};
+        char* end;
+        long v = std::strtol(pair, &end, 16);
+        if (*end || !std::isxdigit(static_cast<unsigned char>(pair[0])))
+            return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
 
 struct Printer {
     const CTrafficDecoder* decoder = nullptr;
@@ -48,10 +66,8 @@ int runSend(const Args& args)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--set" && hasValue) {
-            LinkSetting setting;
-            if (!parseLinkSetting(args[++i], setting))
+            if (!ParseLinkSetting("send", args[++i], settings))
                 return usageError(runSend);
-            settings.push_back(setting);
         } else if (a == "--decode" && hasValue) {
             decodeFile = args[++i];
             decodeFileGiven = true;
@@ -61,7 +77,7 @@ int runSend(const Args& args)
             repeat = ParseNumberText(args[++i]);
         } else if (a == "--raw") {
             raw = true;
-        } else if (!ParseHexBytes(a, command)) {
+        } else if (!parseBytes(a, command)) {
             std::fprintf(stderr, "telvane-cli send: '%s' is not a hexadecimal byte\n", a.c_str());
             return usageError(runSend);
         }
@@ -85,15 +101,10 @@ int runSend(const Args& args)
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    if (!applyLinkSettings(link, settings, "send"))
+    if (!ApplyLinkSettings("send", link, settings))
         return 1;
-    try {
-        if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
-            std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-            return 1;
-        }
-    } catch (const CMcListError& e) {
-        std::fprintf(stderr, "Open Error: %s\n", e.what());
+    if (!CatchToLastError([&] { return link.Open() && link.WaitUntilOpen(kOpenWaitMs); })) {
+        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
         return 1;
     }
 

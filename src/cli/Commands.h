@@ -25,6 +25,7 @@ int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
+int runDaq(const Args& args);
 int runConsole(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
@@ -39,4 +40,5 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
     {"console", "console [--set NAME=VALUE ...] [--commands FILE] [--decode FILE] [--log FILE] [--time] [--help]",
      runConsole},
+    {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
 };

@@ -1,44 +1,40 @@
 #include "cli/LinkSettings.h"
 
-#include "base/Error.h"
-#include "base/NumberText.h"
-
 #include <cstdio>
 #include <strings.h>
 
-bool parseLinkSetting(const std::string& text, LinkSetting& out)
+bool ParseLinkSetting(const char* command, const std::string& assignment, std::vector<LinkSetting>& out)
 {
-    const size_t eq = text.find('=');
-    if (eq == std::string::npos || eq == 0)
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) {
+        std::fprintf(stderr, "telvane-cli %s: expected NAME=VALUE, got '%s'\n", command, assignment.c_str());
         return false;
-    out = {text.substr(0, eq), text.substr(eq + 1)};
+    }
+    out.emplace_back(assignment.substr(0, eq), assignment.substr(eq + 1));
     return true;
 }
 
-bool setLinkSetting(CPortMC_All& link, const std::string& name, const std::string& text)
+bool ApplyLinkSettings(const char* command, void* link, const LinkSettingTarget& target,
+                       const std::vector<LinkSetting>& settings)
 {
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
-        if (strcasecmp(e.name, name.c_str()) != 0)
-            continue;
-        if (e.options) {
-            if (const _PROPOPT* o = FindOption(e.options, text))
-                return link.SetPropertyById(e.id, CVariant::FromInt(o->value));
+    for (const auto& [name, text] : settings) {
+        // Listed anew for each setting: a link-type choice changes the list.
+        const PropertyList list = target.properties(link);
+        const _PROPDEF* entry = nullptr;
+        for (const _PROPDEF& e : list)
+            if (strcasecmp(e.name, name.c_str()) == 0) {
+                entry = &e;
+                break;
+            }
+        if (!entry) {
+            std::fprintf(stderr, "telvane-cli %s: unknown setting '%s'\n", command, name.c_str());
+            return false;
         }
-        if (e.type == VarType::String || e.type == VarType::Bool)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        return link.SetPropertyById(e.id, CVariant::FromInt(ParseNumberText(text)));
-    }
-    SetLastErr(err::NotFound);
-    return false;
-}
-
-bool applyLinkSettings(CPortMC_All& link, const std::vector<LinkSetting>& settings, const char* command)
-{
-    for (const auto& [name, value] : settings) {
-        if (!setLinkSetting(link, name, value)) {
-            std::fprintf(stderr, "telvane-cli %s: setting \"%s\" refused the value \"%s\"\n", command, name.c_str(),
-                         value.c_str());
+        const _PROPOPT* option = entry->options ? FindOption(entry->options, text) : nullptr;
+        const CVariant value = option ? CVariant::FromInt(option->value) : CVariant::FromString(text);
+        if (!target.setById(link, entry->id, value)) {
+            std::fprintf(stderr, "telvane-cli %s: setting \"%s\" refused the value \"%s\"\n", command, entry->name,
+                         text.c_str());
             return false;
         }
     }

@@ -1,8 +1,9 @@
 #pragma once
-// Crate-link settings given on the command line as NAME=VALUE, by the
-// names the properties pane shows.
+// The "--set NAME=VALUE" options of the commands that open a link: parsed
+// once, then applied by the setting's shown name, in the order given (a
+// link-type choice first, since it decides which settings exist).
 
-#include "links/PortMC_All.h"
+#include "base/Property.h"
 
 #include <string>
 #include <utility>
@@ -10,14 +11,31 @@
 
 using LinkSetting = std::pair<std::string, std::string>;
 
-// "NAME=VALUE" with a non-empty name; false otherwise.
-bool parseLinkSetting(const std::string& text, LinkSetting& out);
+// Splits "NAME=VALUE"; false with a message on stderr when there is no name
+// or no '='.
+bool ParseLinkSetting(const char* command, const std::string& assignment, std::vector<LinkSetting>& out);
 
-// Sets a property by its shown name (any case); choices take their option
-// name or number, numbers "0x" hexadecimal too. False with 2 for an
-// unknown name, else the link's error.
-bool setLinkSetting(CPortMC_All& link, const std::string& name, const std::string& text);
+// Applies each setting to `link` (a crate or CAN link): found by name in
+// any case; a choice takes an option name or a number, other settings the
+// text as the link converts it. False with a message on stderr at the first
+// unknown name or refused value.
+template <class Link>
+bool ApplyLinkSettings(const char* command, Link& link, const std::vector<LinkSetting>& settings);
 
-// Applies them in order; prints the first refused one to standard error
-// as "telvane-cli COMMAND: setting ... refused ..." and returns false.
-bool applyLinkSettings(CPortMC_All& link, const std::vector<LinkSetting>& settings, const char* command);
+// What ApplyLinkSettings needs of a link, for its one implementation.
+struct LinkSettingTarget {
+    PropertyList (*properties)(void* link);
+    bool (*setById)(void* link, int32_t id, const CVariant& value);
+};
+bool ApplyLinkSettings(const char* command, void* link, const LinkSettingTarget& target,
+                       const std::vector<LinkSetting>& settings);
+
+template <class Link>
+bool ApplyLinkSettings(const char* command, Link& link, const std::vector<LinkSetting>& settings)
+{
+    static const LinkSettingTarget target{
+        [](void* l) { return static_cast<Link*>(l)->Properties(); },
+        [](void* l, int32_t id, const CVariant& v) { return static_cast<Link*>(l)->SetPropertyById(id, v); },
+    };
+    return ApplyLinkSettings(command, &link, target, settings);
+}

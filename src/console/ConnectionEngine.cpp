@@ -62,14 +62,10 @@ void CConnectionEngine::printError(const char* prefix, uint32_t code)
 
 bool CConnectionEngine::Connect()
 {
-    bool opened = false;
-    try {
-        opened = m_link.Open();
-        if (!opened)
-            printError("Open Error:", GetLastErr());
-    } catch (const CMcListError& e) {
-        m_events.Print("Open Error: %s\r\n", e.what());
-    }
+    // A crate-list miss comes as an exception; its text is the error's.
+    const bool opened = CatchToLastError([this] { return m_link.Open(); });
+    if (!opened)
+        printError("Open Error:", GetLastErr());
     m_opened = opened;
     if (!opened)
         return false;

@@ -13,10 +13,10 @@
 // guards them and is held while a record prints.
 
 #include "base/Fifo.h"
-#include "console/LogFile.h"
 #include "language/VaCompiler.h"
 #include "links/PortMCData.h"
 #include "links/TrafficText.h"
+#include "shell/LogFile.h"
 
 #include <mutex>
 #include <string>
@@ -80,7 +80,7 @@ private:
     bool m_enTime = false;
     bool m_enLog = false;
     std::string m_logFile;
-    CLogFile m_log;
+    COutLogFile m_log;
     CVa_Compiler m_tables;
     CStructListDecoder m_decoder{m_tables.Structs()};
 };

@@ -500,7 +500,7 @@ TEST_F(EngineTest, LogFileThatCannotBeOpenedIsReportedInTheBoxAndRetried)
 
     // Another log of this program holds the file: it is refused as well.
     const std::string held = dir.Path() + "/held.log";
-    CLogFile other;
+    COutLogFile other;
     ASSERT_TRUE(other.Open(held));
     b.SetLogFile(held);
     b.Print(TrafficRecord(_MCDATA::kSent, Bytes{0xEA}.data(), 1));

@@ -176,7 +176,7 @@ TEST_F(ConsoleCli, UsageHelpAndOpenFailure)
 
     r = Run("raw EA\n", "--set Colour=red", err);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(err, "telvane-cli console: setting \"Colour\" refused the value \"red\"\n");
+    EXPECT_EQ(err, "telvane-cli console: unknown setting 'Colour'\n");
 
     r = Run("raw EA\n", "--commands /nonexistent.dec", err);
     EXPECT_EQ(r.status, 1);
