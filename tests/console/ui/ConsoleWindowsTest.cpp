@@ -140,6 +140,7 @@ private Q_SLOTS:
     void printRxOffStopsReceivedLinesAtOnce();
     void changingTheLogFileTurnsLoggingOff();
     void invalidPaneEditRefusesTheRequest();
+    void rawCommandEntriesKeepOneEmptyEntryAtTheEnd();
     void globalSendPropertiesAreSharedByCommandWindows();
     void closedTargetFallsBackToActiveWindow();
     void paneShowsTheLinkParametersByTheirRules();
@@ -306,6 +307,37 @@ void ConsoleWindowsTest::invalidPaneEditRefusesTheRequest()
     QVERIFY(f.Events().contains("Crate 1> Invalid Parameter\r\n"));
     QTest::qWait(200);
     QVERIFY(!Traffic(*w).contains("TX->"));
+}
+
+void ConsoleWindowsTest::rawCommandEntriesKeepOneEmptyEntryAtTheEnd()
+{
+    CTempDir dir;
+    CConsoleFixture f(dir);
+    CChildFrame_MC* w = f.OpenConnected("Crate 1");
+    QVERIFY(w);
+    CCommandWnd* cmd = f.CommandWindow();
+    SelectCommand(*cmd, "     RAW COMMAND");
+    CPropertyGrid& grid = cmd->Grid();
+    auto entries = [&grid] {
+        QStringList shown;
+        for (int id = kStrRawData; grid.Find(id); ++id)
+            shown << grid.Find(id)->ValueText();
+        return shown;
+    };
+    QCOMPARE(entries(), QStringList{""});
+    QCOMPARE(grid.Find(kStrRawData)->Name(), QString("[0]"));
+    QCOMPARE(grid.Find(kStrRawData)->Description(), QString("Use 0x for hex value"));
+    QVERIFY(grid.Edit(kStrRawData, "0xED"));
+    QVERIFY(grid.Edit(kStrRawData + 1, "1"));
+    QVERIFY(grid.Edit(kStrRawData + 2, "0x177"));  // the low 8 bits
+    QCOMPARE(entries(), (QStringList{"0xED", "1", "0x177", ""}));
+    QVERIFY(grid.Edit(kStrRawData + 2, ""));  // cleared before the empty last entry
+    QCOMPARE(entries(), (QStringList{"0xED", "1", ""}));
+    QVERIFY(grid.Edit(kStrWaitReply, false));
+    cmd->Send();
+    QTRY_VERIFY(Traffic(*w).contains("TX->ED 01 \r\n"));
+    // Shown in decimal from the buffer once sent.
+    QCOMPARE(entries(), (QStringList{"237", "1", ""}));
 }
 
 void ConsoleWindowsTest::globalSendPropertiesAreSharedByCommandWindows()
