@@ -1,14 +1,18 @@
 #include "Screenshots.h"
 
 #include "nodes/ui/ChildFrame_McSec.h"
+#include "console/ui/ChildFrame_MC.h"
+#include "console/ui/CommandWnd.h"
 #include "shell/Profiles.h"
 #include "shell/SettingsStore.h"
 #include "shell/ui/AppLook.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/SelProfileDlg.h"
 #include "shell/ui/ToolWindows.h"
+#include "sim/SimSystem.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
 #include <QGuiApplication>
@@ -45,6 +49,35 @@ void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> steps, size_t 
         (*steps)[next]();
         RunSteps(steps, next + 1);
     });
+}
+
+// A connection window on a simulated crate, with the reply of a command
+// sent from the command window decoded in its traffic box.
+void OpenConnection(CMainFrame& frame, CSettingsBackend& settings, CSimSystem& sim)
+{
+    const char* profile = "Crate YB0 S1 MB1";
+    {
+        CSettingsStore store(settings, false);
+        store.CreateKey(ProfileSection(kStatePath, profile));
+        store.Write("IOType", 3);
+        store.Write("Host", "127.0.0.1");
+        store.Write("Port", static_cast<int32_t>(sim.CrateServerPort()));
+        store.Write("CCB ID", 101);
+        store.Write("DecodeFile", "examples/Cb_v126.dec");
+    }
+    auto* window = static_cast<CChildFrame_MC*>(frame.OpenToolWindow(kCmdNewConnection, profile));
+    if (!window || !window->Connect())
+        return;
+    window->Engine().Link().WaitUntilOpen(5000);
+    const auto& docks = frame.CommandWindows();
+    auto* command = docks.empty() ? nullptr : qobject_cast<CCommandWnd*>(docks.front());
+    if (!command)
+        return;
+    command->resize(440, 460);
+    QComboBox& list = command->CommandList();
+    list.setCurrentIndex(list.findText("OnFpgaFlash"));
+    Q_EMIT list.activated(list.currentIndex());
+    command->Send();
 }
 
 }  // namespace
@@ -116,8 +149,20 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
                 Save(dir, "telvane-nodes-histograms.png");
         });
     }
-    steps->push_back([&frame] {
+    SimConfig crate;
+    crate.crates = {{0, 1, 1, 101, 0, 0x00010019}};
+    crate.secondaryServer = crate.primaryBus = crate.secondaryBus = false;
+    auto sim = std::make_shared<CSimSystem>(crate);
+    steps->push_back([&frame, &settings, sim] {
         frame.SetLook(kDefaultLook);
+        if (sim->Start())
+            OpenConnection(frame, settings, *sim);
+    });
+    steps->push_back([dir] { Save(dir, "telvane-connection-light.png"); });
+    steps->push_back([&frame, sim] {
+        for (CChildFrame* w : frame.ToolWindows())
+            w->close();
+        sim->Stop();
         QApplication::quit();
     });
     RunSteps(steps, 0);

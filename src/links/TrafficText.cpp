@@ -38,7 +38,9 @@ std::string receivedText(const _MCDATA& r, const CTrafficDecoder* decoder, bool 
             std::memcpy(padded, r.bytes, length);
             const std::string decoded = decoder->Decode(code, padded + payloadAt, sizeof padded - payloadAt);
             char head[64];
-            std::snprintf(head, sizeof head, "Data decoded code=0x%02X\r\n", static_cast<unsigned>(code));
+            // A two-byte code keeps its leading zero: 0x0F04, not 0xF04.
+            const char* format = codeBytes == 2 ? "Data decoded code=0x%04X\r\n" : "Data decoded code=0x%02X\r\n";
+            std::snprintf(head, sizeof head, format, static_cast<unsigned>(code));
             std::string out = std::string(prefix) + head + decoded + "\r\n";
             if (rxSize != codeSize) {
                 char warn[96];

@@ -237,6 +237,7 @@ bool CPortIO_Socket::Open()
 {
     PrepareOpen();
     m_openResult = err::Success;
+    m_peerClosed = false;
     if (!CopySettings().openAsync)
         return Connect();
     std::lock_guard lock(m_openThreadLock);
@@ -291,6 +292,8 @@ bool CPortIO_Socket::IsOpen()
 {
     if (m_opening)
         return failWith(err::IoPending);
+    if (m_peerClosed)
+        return failWith(err::ConnReset);
     if (const uint32_t result = m_openResult; result != err::Success) {
         std::lock_guard lock(m_stateLock);
         SetLastErr(result, m_openErrorText);
@@ -571,6 +574,7 @@ bool CPortIO_Socket::WaitForData(int timeoutMs)
         uint8_t byte;
         ssize_t n = fd() < 0 ? 0 : ::recv(fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            m_peerClosed = true;
             m_abort.Set();
             return failWith(err::Aborted);
         }

@@ -5,7 +5,8 @@
 //
 // With "OpenAsync" on, Open starts the connect on a thread of its own and
 // IsOpen reports 997 until it ends. A peer that closes the connection fails
-// a pending WaitForData with 995 and a ReadExact with 10054.
+// a pending WaitForData with 995 and a ReadExact with 10054; once a wait has
+// seen it, IsOpen reports false with 10054.
 
 #include "ports/PortIO_Fd.h"
 
@@ -113,4 +114,6 @@ private:
     std::atomic<bool> m_opening{false};
     std::atomic<uint32_t> m_openResult{0};
     std::string m_openErrorText;  // guarded by m_stateLock; set with m_openResult
+    // The peer closed the connection: the port no longer counts as open.
+    std::atomic<bool> m_peerClosed{false};
 };

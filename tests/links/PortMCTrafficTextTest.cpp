@@ -26,7 +26,7 @@ public:
     }
 
 private:
-    std::map<int32_t, int> m_sizes{{0xFC, 1}, {0xBE0A, 2}};
+    std::map<int32_t, int> m_sizes{{0xFC, 1}, {0xBE0A, 2}, {0x0F04, 1}};
 };
 
 _MCDATA record(int direction, std::initializer_list<uint8_t> bytes, int32_t status = 0)
@@ -61,6 +61,8 @@ TEST(PortMCTrafficText, LinesForEachKindOfRecord)
          "RX->Data decoded code=0xFC\r\nfields of 252: 1\r\nWARNING invalid size: codesize=1 rxsize=2\r\n"},
         {"short reply zero-padded", record(1, {0xEC, 0x05, 0xBE, 0x0A, 0x07}), true,
          "RX->Data decoded code=0xBE0A\r\nfields of 48650: 7 0\r\nWARNING invalid size: codesize=2 rxsize=1\r\n"},
+        {"two-byte code keeps four digits", record(1, {0xEC, 0x05, 0x0F, 0x04, 0x01}), true,
+         "RX->Data decoded code=0x0F04\r\nfields of 3844: 1\r\n"},
         {"two-byte header only is raw", record(1, {0xEC, 0xFC}), true, "RX->EC FC \r\n"},
         {"unknown code raw", record(1, {0xEC, 0x05, 0x44, 0x01}), true, "RX->EC 05 44 01 \r\n"},
         {"decoding off", record(1, {0xEC, 0x05, 0xFC, 0xED}), false, "RX->EC 05 FC ED \r\n"},

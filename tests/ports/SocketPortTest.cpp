@@ -77,6 +77,8 @@ TEST(SocketPort, PeerCloseFailsAPendingWaitWithAborted)
     EXPECT_LT(msSince(t0), 2000);
     EXPECT_FALSE(port.WaitForData(5000));
     EXPECT_EQ(GetLastErr(), err::Aborted) << "later waits fail the same way";
+    EXPECT_FALSE(port.IsOpen()) << "a connection its peer closed is no longer open";
+    EXPECT_EQ(GetLastErr(), err::ConnReset);
     // The first write after the peer's close may still be taken; the reset
     // it draws fails a later one.
     bool written = true;

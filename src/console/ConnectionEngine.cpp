@@ -1,0 +1,391 @@
+#include "console/ConnectionEngine.h"
+
+#include "base/Error.h"
+#include "links/PortMCFrame.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+CConnectionEngine::CConnectionEngine(CStdOut& events) : m_events(events)
+{
+    m_link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
+    SetPrintTX(true);
+    SetPrintRX(true);
+    m_sendQueue.Notifier().SetCallback(
+        [this](void*) {
+            _TXDATA request;
+            while (m_sendQueue.TryRead(request)) {
+                SendStep(request);
+                noteSent();
+            }
+        },
+        nullptr);
+}
+
+CConnectionEngine::~CConnectionEngine()
+{
+    // Whoever drains the box may be the one destroying it: a link thread
+    // must not stay blocked on a full box while it is joined.
+    m_box.Queue().Close();
+    m_stopEvent.Set();
+    m_sendQueue.Close();
+    m_sendQueue.Notifier().Stop();
+    m_link.Close();
+    m_link.SetMonitor(nullptr, nullptr);
+}
+
+int32_t CConnectionEngine::linkInt(int32_t id)
+{
+    CVariant value;
+    int32_t n = 0;
+    if (!m_link.GetProperty(id, value) || !VariantToInt(value, n))
+        return 0;
+    return n;
+}
+
+std::string CConnectionEngine::linkText(int32_t id)
+{
+    CVariant value;
+    std::string text;
+    if (m_link.GetProperty(id, value))
+        value.ToText(text);
+    return text;
+}
+
+void CConnectionEngine::printError(const char* prefix, uint32_t code)
+{
+    m_events.Print("%s\r\n", formatErrorText(prefix, code).c_str());
+}
+
+bool CConnectionEngine::Connect()
+{
+    // A crate-list miss comes as an exception; its text is the error's.
+    const bool opened = CatchToLastError([this] { return m_link.Open(); });
+    if (!opened)
+        printError("Open Error:", GetLastErr());
+    m_opened = opened;
+    if (!opened)
+        return false;
+    m_dropCause = err::Success;
+    m_link.SetMonitor(this, &CConnectionEngine::TrafficHook);
+    if (!m_link.AsyncRead(&CConnectionEngine::ReceiveHook, this))
+        printError("AsyncRead Error:", GetLastErr());
+    m_txBytes = 0;
+    m_rxBytes = 0;
+    return true;
+}
+
+void CConnectionEngine::Disconnect()
+{
+    // A link closed on purpose has not dropped.
+    m_opened = false;
+    m_link.Close();
+}
+
+bool CConnectionEngine::Queue(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request)
+{
+    {
+        std::lock_guard lock(m_sentLock);
+        ++m_queued;
+    }
+    if (m_sendWriter.Write(_TXDATA{replyWriter, request}))
+        return true;
+    noteSent();
+    return false;
+}
+
+std::vector<_TXDATA> CConnectionEngine::DropQueued()
+{
+    std::vector<_TXDATA> dropped;
+    _TXDATA request;
+    while (m_sendQueue.TryRead(request)) {
+        dropped.push_back(request);
+        noteSent();
+    }
+    return dropped;
+}
+
+void CConnectionEngine::noteSent()
+{
+    std::lock_guard lock(m_sentLock);
+    ++m_sent;
+    m_sentChanged.notify_all();
+}
+
+bool CConnectionEngine::WaitUntilSent(int timeoutMs)
+{
+    std::unique_lock lock(m_sentLock);
+    auto allSent = [this] { return m_sent == m_queued; };
+    if (timeoutMs < 0) {
+        m_sentChanged.wait(lock, allSent);
+        return true;
+    }
+    return m_sentChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), allSent);
+}
+
+CConnectionEngine::CommandState CConnectionEngine::QueryCommandState()
+{
+    std::lock_guard lock(m_stateLock);
+    const bool open = m_link.IsOpen();
+    const uint32_t seen = GetLastErr();
+    if (m_opened && !open && seen != err::IoPending) {
+        if (m_link.GetIOType() == CPortMC_All::kTcp && linkInt(CPortMC_Tcp::kCcbIdMode) == CPortMC_Tcp::kMcListMode) {
+            m_events.Print("%s:%u ccbid=%u\n", linkText(CPortIO_Socket::kHost).c_str(),
+                           static_cast<unsigned>(linkInt(CPortIO_Socket::kPort)),
+                           static_cast<unsigned>(linkInt(CPortMC_Tcp::kCcbId)));
+        }
+        // A closed link reports success; the drop's own error says more.
+        uint32_t cause = seen != err::Success ? seen : m_dropCause.load();
+        printError("Open", cause != err::Success ? cause : err::NotOpen);
+        m_opened = false;
+    }
+    const bool opened = m_opened;
+    CommandState state{!open && !opened, open, open != m_lastQueryOpen || opened != m_lastQueryOpened};
+    m_lastQueryOpen = open;
+    m_lastQueryOpened = opened;
+    return state;
+}
+
+void CConnectionEngine::PollLink()
+{
+    std::lock_guard lock(m_stateLock);
+    const bool open = m_link.IsOpen();
+    if (!open && m_lastPollOpen)
+        m_events.Print("Disconnected\r\n");
+    m_lastPollOpen = open;
+}
+
+void CConnectionEngine::SetPrintTX(bool on)
+{
+    if (on)
+        m_tap.Add(_MCDATA::kSent, &m_box.Writer());
+    else
+        m_tap.Remove(_MCDATA::kSent, &m_box.Writer());
+}
+
+void CConnectionEngine::SetPrintRX(bool on)
+{
+    if (on)
+        m_tap.Add(_MCDATA::kReceived, &m_box.Writer());
+    else
+        m_tap.Remove(_MCDATA::kReceived, &m_box.Writer());
+}
+
+void CConnectionEngine::ChangeLogFile(const std::string& path)
+{
+    m_box.SetEnLog(false);
+    m_box.SetLogFile(path);
+}
+
+std::string CConnectionEngine::DecodeFile() const
+{
+    std::lock_guard lock(m_stateLock);
+    return m_decodeFile;
+}
+
+bool CConnectionEngine::LoadDecodeFile(const std::string& path)
+{
+    m_box.ResetDecodeTables();
+    m_events.Print("Reading decode file %s\r\n", path.c_str());
+    std::string file = path;
+    if (char* full = realpath(path.c_str(), nullptr)) {
+        file = full;
+        std::free(full);
+    }
+    {
+        std::lock_guard lock(m_stateLock);
+        m_decodeFile = file;
+    }
+    std::string error;
+    const bool loaded = m_box.LoadDecodeFile(file, error);
+    m_watchDecodeFile = loaded;
+    if (loaded)
+        m_events.Print("Read Success\r\n");
+    else
+        m_events.Print("Read Fail: %s\r\n", error.c_str());
+    return loaded;
+}
+
+bool CConnectionEngine::DecodeFileChanged()
+{
+    if (!m_watchDecodeFile || !m_box.DecodeFileModified())
+        return false;
+    m_watchDecodeFile = false;
+    return true;
+}
+
+void CConnectionEngine::TrafficHook(void* context, int direction, const uint8_t* bytes, int count)
+{
+    auto* self = static_cast<CConnectionEngine*>(context);
+    self->postTraffic(TrafficRecord(direction, bytes, count));
+    (direction == _MCDATA::kSent ? self->m_txBytes : self->m_rxBytes) += static_cast<uint32_t>(std::max(count, 0));
+}
+
+void CConnectionEngine::postTraffic(const _MCDATA& record)
+{
+    std::lock_guard lock(m_orderLock);
+    if (record.direction == _MCDATA::kReceived && m_holdReceived) {
+        m_heldReceived.push_back(record);
+        return;
+    }
+    m_tap.Post(record);
+    if (record.direction == _MCDATA::kSent)
+        releaseReceivedLocked();
+}
+
+void CConnectionEngine::holdReceived()
+{
+    std::lock_guard lock(m_orderLock);
+    m_holdReceived = true;
+}
+
+void CConnectionEngine::releaseReceivedLocked()
+{
+    m_holdReceived = false;
+    for (const _MCDATA& r : m_heldReceived)
+        m_tap.Post(r);
+    m_heldReceived.clear();
+}
+
+void CConnectionEngine::releaseReceived()
+{
+    std::lock_guard lock(m_orderLock);
+    releaseReceivedLocked();
+}
+
+void CConnectionEngine::ReceiveHook(CPortMC*, void* context) { static_cast<CConnectionEngine*>(context)->ReceiveStep(); }
+
+CFifoWr<_MCDATA>* CConnectionEngine::takePendingWriter()
+{
+    std::lock_guard lock(m_pendingLock);
+    CFifoWr<_MCDATA>* writer = m_pending.writer;
+    m_pending.writer = nullptr;
+    m_pending.event = nullptr;
+    m_pending.expected = kNothingAwaited;
+    return writer;
+}
+
+void CConnectionEngine::clearPending()
+{
+    std::lock_guard lock(m_pendingLock);
+    m_pending.writer = nullptr;
+    m_pending.event = nullptr;
+    m_pending.expected = kNothingAwaited;
+}
+
+void CConnectionEngine::deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record)
+{
+    if (writer)
+        writer->Write(record);
+}
+
+void CConnectionEngine::SendStep(_TXDATA& request)
+{
+    _MCDATA& r = request.data;
+    const bool await = r.waitReply != 0;
+    int count = r.length;
+    {
+        std::lock_guard lock(m_pendingLock);
+        if (await) {
+            m_replyEvent.Reset();
+            m_abortEvent.Reset();
+            const uint8_t sequence = m_pending.sequence++;
+            m_pending.writer = request.replyWriter;
+            m_pending.event = &m_replyEvent;
+            m_pending.expected = sequence;
+            std::memmove(r.bytes + 2, r.bytes, static_cast<size_t>(std::min(count, 254)));
+            r.bytes[0] = mcframe::kHeader;
+            r.bytes[1] = sequence;
+            // Too long for any link: the link refuses it with 87.
+            count = std::min(count + 2, static_cast<int>(sizeof r.bytes));
+        } else {
+            m_pending.writer = nullptr;
+            m_pending.event = nullptr;
+            m_pending.expected = kNothingAwaited;
+        }
+    }
+
+    const int timeoutMs = r.status;
+    holdReceived();
+    const bool written = m_link.SendFrame(r.bytes, count, timeoutMs);
+    const uint32_t writeError = GetLastErr();
+    releaseReceived();
+    if (!written) {
+        m_events.Print("%s", formatErrorText("Write Error:", writeError).c_str());
+        m_dropCause = writeError;
+        m_link.Close();
+    }
+    if (!await)
+        return;
+
+    int waitMs = timeoutMs;
+    if (waitMs >= 0 && m_link.GetIOType() == CPortMC_All::kTcp)
+        waitMs = static_cast<int>(std::min<int64_t>(INT_MAX, int64_t{waitMs} + linkInt(CPortMC_Tcp::kTimeout)));
+    const int woken = WaitForAny(
+        {CWaitItem::Of(m_replyEvent), CWaitItem::Of(m_abortEvent), CWaitItem::Of(m_stopEvent)}, waitMs);
+    // Going away: the requester is not waited on any more.
+    if (woken == 2) {
+        clearPending();
+        return;
+    }
+    if (woken != 0) {
+        if (CFifoWr<_MCDATA>* writer = takePendingWriter()) {
+            _MCDATA ended;
+            ended.direction = _MCDATA::kReceived;
+            ended.status = woken == kWaitTimeout || woken == kWaitFailed ? _MCDATA::kReplyTimeout
+                                                                       : _MCDATA::kReplyAborted;
+            deliver(writer, ended);
+        }
+    }
+    clearPending();
+}
+
+void CConnectionEngine::ReceiveStep()
+{
+    _MCDATA frame;
+    frame.direction = _MCDATA::kReceived;
+    int count = sizeof frame.bytes;
+    if (m_link.ReceiveFrame(frame.bytes, count, kReceiveTimeoutMs)) {
+        frame.length = static_cast<uint8_t>(std::clamp(count, 0, 255));
+    } else {
+        const uint32_t e = GetLastErr();
+        frame = _MCDATA{};
+        frame.direction = _MCDATA::kReceived;
+        frame.status = e == err::Timeout ? _MCDATA::kReadTimeout : _MCDATA::kReadFailed;
+        if (frame.status == _MCDATA::kReadTimeout)
+            postTraffic(frame);
+        else if (!m_link.IsOpen())
+            m_dropCause = e;
+    }
+
+    _MCDATA reply = frame;
+    CFifoWr<_MCDATA>* writer = nullptr;
+    {
+        std::lock_guard lock(m_pendingLock);
+        bool ends = frame.status != _MCDATA::kGood;
+        if (!ends && frame.length >= 2 && frame.bytes[0] == mcframe::kHeader) {
+            reply.length = static_cast<uint8_t>(frame.length - 2);
+            std::memmove(reply.bytes, frame.bytes + 2, reply.length);
+            std::memset(reply.bytes + reply.length, 0, sizeof reply.bytes - reply.length);
+            ends = frame.bytes[1] == m_pending.expected;
+        }
+        if (ends) {
+            writer = m_pending.writer;
+            if (m_pending.event)
+                m_pending.event->Set();
+            m_pending.writer = nullptr;
+            m_pending.event = nullptr;
+            m_pending.expected = kMatched;
+        }
+    }
+    // Delivered outside the lock: a requester slow to read its replies must
+    // not hold up the send step.
+    deliver(writer, reply);
+
+    if (frame.status == _MCDATA::kGood && frame.length > 0 && frame.bytes[0] == kUnsolicitedCode &&
+        m_link.GetIOType() == CPortMC_All::kPrimary)
+        m_link.SendFrame(frame.bytes, frame.length, kEchoTimeoutMs);
+}

@@ -1,0 +1,178 @@
+#pragma once
+// The connection to one crate without its window: the crate link, the send
+// queue and its send step, the receive step, the pending reply, the
+// traffic tap with the traffic box, the byte counters, drop detection and
+// the decode file. The connection window and the terminal console drive it.
+//
+// Threads: the send step runs on the send queue's reader thread, the
+// receive step on the link's reader thread, the traffic hook on whichever
+// of them moves a frame. Every public operation may be called from any
+// thread. Queue blocks while the send queue is full; a requester with
+// Wait Reply gets exactly one record on its writer per request: the reply
+// (status 0), or status -1 or -4 from a failed read, -2 when nothing came
+// within the request's timeout (plus the link's "Timeout" on TCP), -3 when
+// the wait was aborted. Messages of the window ("Open Error:",
+// "Disconnected", decode-file loading) go to the events output.
+
+#include "base/Event.h"
+#include "base/Fifo.h"
+#include "base/StdOut.h"
+#include "console/FifoWrList.h"
+#include "console/TrafficBox.h"
+#include "links/PortMC_All.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One queued send request: the writer that gets the reply (or none) and
+// the request, whose status field holds the timeout in milliseconds.
+struct _TXDATA {
+    CFifoWr<_MCDATA>* replyWriter = nullptr;
+    _MCDATA data;
+};
+
+class CConnectionEngine {
+public:
+    static constexpr size_t kSendQueueSlots = 10;
+    static constexpr int kReceiveTimeoutMs = 500;
+    static constexpr int kEchoTimeoutMs = 1000;
+    static constexpr uint8_t kUnsolicitedCode = 0xE8;
+
+    explicit CConnectionEngine(CStdOut& events);
+    ~CConnectionEngine();
+    CConnectionEngine(const CConnectionEngine&) = delete;
+    CConnectionEngine& operator=(const CConnectionEngine&) = delete;
+
+    // Starts as a primary-bus link; set it up before Connect.
+    CPortMC_All& Link() { return m_link; }
+    CTrafficBox& Box() { return m_box; }
+    CFifoWrList& Tap() { return m_tap; }
+
+    // Opens the link, hooks the traffic tap and starts the receive step;
+    // failures are printed. Returns the opened flag.
+    bool Connect();
+    void Disconnect();
+    bool IsOpen() { return m_link.IsOpen(); }
+    // The engine's own belief that the link is open.
+    bool Opened() const { return m_opened; }
+
+    // Copies the request into the send queue, blocking while it is full;
+    // false only while the engine is being destroyed.
+    bool Queue(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request);
+    // Ends the reply wait in progress with status -3.
+    void AbortWait() { m_abortEvent.Set(); }
+    // Takes the requests still waiting in the send queue out unsent, oldest
+    // first; nothing is delivered for them.
+    std::vector<_TXDATA> DropQueued();
+    bool IsQueueFull() const { return m_sendQueue.Count() == m_sendQueue.Capacity(); }
+    // Set while the send queue has room, for requesters that must not block.
+    CEvent& QueueSpaceEvent() { return m_sendQueue.SpaceEvent(); }
+    // Blocks until every queued request has been sent and its reply wait
+    // has ended; false at the deadline (timeoutMs < 0: none).
+    bool WaitUntilSent(int timeoutMs);
+
+    // The command-state query: detects a dropped link (printed once, the
+    // opened flag cleared) and tells which of Connect and Disconnect apply.
+    struct CommandState {
+        bool connectEnabled;
+        bool disconnectEnabled;
+        // The open state or the opened flag differs from the previous query.
+        bool changed;
+    };
+    CommandState QueryCommandState();
+    // The one-second poll: "Disconnected\r\n" once when the link was open
+    // at the previous poll and is not now.
+    void PollLink();
+
+    // Subscribe or unsubscribe the traffic box.
+    void SetPrintTX(bool on);
+    void SetPrintRX(bool on);
+    bool PrintTX() { return m_tap.Contains(_MCDATA::kSent, &m_box.Writer()); }
+    bool PrintRX() { return m_tap.Contains(_MCDATA::kReceived, &m_box.Writer()); }
+    // "Log File" changed: logging stops until "EnLog" is turned on again.
+    void ChangeLogFile(const std::string& path);
+
+    // Loads the decode file into the box's tables, printing the progress;
+    // a file that is found is remembered by its full path.
+    bool LoadDecodeFile(const std::string& path);
+    std::string DecodeFile() const;
+    // The decode-file watch: true once when the loaded file changed on
+    // disk; the watch then rests until the next load.
+    bool DecodeFileChanged();
+
+    // Bytes of frames sent and received; the rate meter reads and clears
+    // them once per second. Reset at Connect.
+    std::atomic<uint32_t>& TxCounter() { return m_txBytes; }
+    std::atomic<uint32_t>& RxCounter() { return m_rxBytes; }
+
+private:
+    struct Pending {
+        CFifoWr<_MCDATA>* writer = nullptr;
+        CEvent* event = nullptr;
+        int expected = kNothingAwaited;
+        uint8_t sequence = 0;
+    };
+    static constexpr int kNothingAwaited = -1;
+    static constexpr int kMatched = -2;
+
+    static void TrafficHook(void* context, int direction, const uint8_t* bytes, int count);
+    // Posts to the tap. While the send step writes, received records wait
+    // for its sent record, which the link reports only after the write: a
+    // quick reply must not show before its request.
+    void postTraffic(const _MCDATA& record);
+    void holdReceived();
+    void releaseReceivedLocked();
+    void releaseReceived();
+    static void ReceiveHook(CPortMC* link, void* context);
+    void SendStep(_TXDATA& request);
+    void ReceiveStep();
+    // The reply writer still waiting, taken out of the pending state.
+    CFifoWr<_MCDATA>* takePendingWriter();
+    void clearPending();
+    void deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record);
+    int32_t linkInt(int32_t id);
+    std::string linkText(int32_t id);
+    void printError(const char* prefix, uint32_t code);
+    void noteSent();
+
+    CStdOut& m_events;
+    CPortMC_All m_link;
+    CTrafficBox m_box;
+    CFifoWrList m_tap;
+    std::mutex m_orderLock;
+    bool m_holdReceived = false;           // guarded by m_orderLock
+    std::vector<_MCDATA> m_heldReceived;   // guarded by m_orderLock
+    std::atomic<uint32_t> m_txBytes{0};
+    std::atomic<uint32_t> m_rxBytes{0};
+
+    std::mutex m_pendingLock;
+    Pending m_pending;
+    CEvent m_replyEvent{true, false};
+    CEvent m_abortEvent{true, false};
+    CEvent m_stopEvent{true, false};
+
+    std::atomic<bool> m_opened{false};
+    bool m_lastPollOpen = false;
+    mutable std::mutex m_stateLock;
+    std::string m_decodeFile = "Cb_v126.dec";
+    bool m_lastQueryOpen = false;
+    bool m_lastQueryOpened = false;
+    // Why the link went down, for the drop report: the link's own state
+    // no longer tells once it is closed.
+    std::atomic<uint32_t> m_dropCause{0};
+
+    std::mutex m_sentLock;
+    std::condition_variable m_sentChanged;
+    uint64_t m_queued = 0;
+    uint64_t m_sent = 0;
+
+    std::atomic<bool> m_watchDecodeFile{false};
+
+    // Last: its reader thread runs the send step on the members above.
+    CFifo<_TXDATA> m_sendQueue{kSendQueueSlots};
+    CFifoWr<_TXDATA> m_sendWriter{m_sendQueue};
+};

@@ -1,0 +1,41 @@
+#pragma once
+// The traffic tap of a connection: the writers subscribed to the frames its
+// link sends and to those it receives. A post writes the record to every
+// subscriber of its direction and blocks while a subscriber's queue is
+// full, so that no subscriber loses a record.
+//
+// Threads: any. Each list has its own mutex, taken before a subscriber's
+// writer and held while a post writes, so once Remove returns the writer
+// is no longer touched. A subscriber's queue must be drained by a thread
+// that never waits on this tap.
+
+#include "base/Fifo.h"
+#include "links/PortMCData.h"
+
+#include <mutex>
+#include <vector>
+
+class CFifoWrList {
+public:
+    using Writer = CFifoWr<_MCDATA>;
+
+    // direction: _MCDATA::kSent or _MCDATA::kReceived. Adding a writer that
+    // is already listed, or removing one that is not, does nothing.
+    void Add(int direction, Writer* writer);
+    void Remove(int direction, Writer* writer);
+    bool Contains(int direction, Writer* writer) const;
+
+    // To every subscriber of record.direction, in the order they subscribed.
+    void Post(const _MCDATA& record);
+
+private:
+    struct List {
+        mutable std::mutex lock;
+        std::vector<Writer*> writers;
+    };
+    List& listOf(int direction) { return direction == _MCDATA::kSent ? m_sent : m_received; }
+    const List& listOf(int direction) const { return direction == _MCDATA::kSent ? m_sent : m_received; }
+
+    List m_sent;
+    List m_received;
+};
