@@ -41,6 +41,11 @@ public:
         return n;
     }
     bool Has(const std::string& piece) const { return Count(piece) > 0; }
+    void Clear()
+    {
+        std::lock_guard lock(m_lock);
+        m_text.clear();
+    }
 
 private:
     mutable std::mutex m_lock;
