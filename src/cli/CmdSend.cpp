@@ -2,6 +2,7 @@
 // traffic box prints it.
 
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 
 #include "base/Error.h"
 #include "base/NumberText.h"
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -37,27 +37,6 @@ bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
         out.push_back(static_cast<uint8_t>(v));
     }
     return true;
-}
-
-// Sets a property by its shown name; choices take their option name or number.
-bool setByName(CPortMC_All& link, const std::string& name, const std::string& text)
-{
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
-        if (strcasecmp(e.name, name.c_str()) != 0)
-            continue;
-        if (e.options) {
-            if (const _PROPOPT* o = FindOption(e.options, text))
-                return link.SetPropertyById(e.id, CVariant::FromInt(o->value));
-        }
-        if (e.type == VarType::String)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        if (e.type == VarType::Bool)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        return link.SetPropertyById(e.id, CVariant::FromInt(ParseNumberText(text)));
-    }
-    SetLastErr(err::NotFound);
-    return false;
 }
 
 struct Printer {
@@ -126,7 +105,7 @@ int runSend(const Args& args)
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
     for (const auto& [name, value] : settings) {
-        if (!setByName(link, name, value)) {
+        if (!SetLinkSettingByName(link, name, value)) {
             std::fprintf(stderr, "telvane-cli send: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
                          value.c_str());
             return 1;
