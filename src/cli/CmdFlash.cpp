@@ -104,7 +104,7 @@ std::string Shown(std::string state)
 
 int runFlash(const Args& args)
 {
-    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<LinkSetting> settings;
     _FIRMSETTINGS s;
     s.firmVerify = false;
     CCliFirmHost host;
@@ -121,11 +121,8 @@ int runFlash(const Args& args)
             std::fputs(kHelp, stdout);
             return 0;
         } else if (a == "--set" && hasValue) {
-            const std::string& v = args[++i];
-            const size_t eq = v.find('=');
-            if (eq == std::string::npos || eq == 0)
+            if (!ParseLinkSetting("flash", args[++i], settings))
                 return usageError(runFlash);
-            settings.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         } else if (a == "--type" && hasValue) {
             const std::string& t = args[++i];
             s.firmType = t == "flash" ? kFirmFlash : t == "ram" ? kFirmRam : t == "fpga" ? kFirmFpgaFlash : 0;
@@ -171,13 +168,8 @@ int runFlash(const Args& args)
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    for (const auto& [name, value] : settings) {
-        if (!SetLinkSettingByName(link, name, value)) {
-            std::fprintf(stderr, "telvane-cli flash: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
-                         value.c_str());
-            return 1;
-        }
-    }
+    if (!ApplyLinkSettings("flash", link, settings))
+        return 1;
 
     std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, &std::fclose);
     std::unique_ptr<CStdOutFile> log;

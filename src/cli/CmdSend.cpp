@@ -55,7 +55,7 @@ struct Printer {
 
 int runSend(const Args& args)
 {
-    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<LinkSetting> settings;
     std::string decodeFile = kDefaultDecodeFile;
     bool decodeFileGiven = false;
     bool raw = false;
@@ -66,11 +66,8 @@ int runSend(const Args& args)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--set" && hasValue) {
-            const std::string& s = args[++i];
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0)
+            if (!ParseLinkSetting("send", args[++i], settings))
                 return usageError(runSend);
-            settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
         } else if (a == "--decode" && hasValue) {
             decodeFile = args[++i];
             decodeFileGiven = true;
@@ -104,20 +101,10 @@ int runSend(const Args& args)
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    for (const auto& [name, value] : settings) {
-        if (!SetLinkSettingByName(link, name, value)) {
-            std::fprintf(stderr, "telvane-cli send: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
-                         value.c_str());
-            return 1;
-        }
-    }
-    try {
-        if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
-            std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-            return 1;
-        }
-    } catch (const CMcListError& e) {
-        std::fprintf(stderr, "Open Error: %s\n", e.what());
+    if (!ApplyLinkSettings("send", link, settings))
+        return 1;
+    if (!CatchToLastError([&] { return link.Open() && link.WaitUntilOpen(kOpenWaitMs); })) {
+        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
         return 1;
     }
 

@@ -25,6 +25,7 @@ int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
+int runDaq(const Args& args);
 int runFlash(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
@@ -37,6 +38,7 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"findlink", "findlink URL PATTERN", runFindLink},
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
+    {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
     {"flash",
      "flash [--set NAME=VALUE ...] --type flash|ram|fpga (--file F | --auto [--page URL]) --dest ID[,ID...] "
      "[--verify] [--no-write] [--no-reset] [--repeat N] [--trb 6|7] [--install-dir DIR] [--log FILE]",
