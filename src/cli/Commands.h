@@ -26,6 +26,8 @@ int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
 int runDaq(const Args& args);
+int runNodes(const Args& args);
+int runNodeFlash(const Args& args);
 int runFlash(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
@@ -39,6 +41,8 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
     {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
+    {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
+    {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
     {"flash",
      "flash [--set NAME=VALUE ...] --type flash|ram|fpga (--file F | --auto [--page URL]) --dest ID[,ID...] "
      "[--verify] [--no-write] [--no-reset] [--repeat N] [--trb 6|7] [--install-dir DIR] [--log FILE]",

@@ -3,6 +3,7 @@
 
 #include "FirmTestSupport.h"
 #include "support/HttpPeer.h"
+#include "support/ReadFile.h"
 #include "support/RunCommand.h"
 #include "support/TempDir.h"
 
@@ -53,7 +54,7 @@ TEST_F(FirmCliTest, UpdatesEveryDestinationAndSummarises)
     EXPECT_NE(r.out.find("102: OK\n"), std::string::npos);
     EXPECT_EQ(r.out.substr(r.out.rfind("summary:")), "summary: 2 crates, 2 OK, 0 Already Update, 0 failed\n");
     EXPECT_EQ(sim->Board(102)->Peek(0x80000, 4096), FlashBytes(4096, 0x0001001A));
-    const auto log = RunCommand("cat '" + dir.File("log.txt") + "'").out;
+    const auto log = ReadFile(dir.File("log.txt"));
     EXPECT_NE(log.find("Hex File Start 0x00080000 End 0x00081000\r\n"), std::string::npos) << log;
 }
 
