@@ -1,7 +1,8 @@
 #pragma once
 // Reads application values that the desktop program stored in its settings
 // file ($XDG_CONFIG_HOME/Belmora/Telvane.ini, group "Workspace"), so that
-// headless commands find the same values. Read only.
+// headless commands find the same values. Read only; any thread; each
+// call reads the file anew.
 
 #include <optional>
 #include <string>

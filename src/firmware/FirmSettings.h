@@ -1,7 +1,9 @@
 #pragma once
 // What an update is told: the update window's settings, the application
 // values it reads, the waits of the update steps, and the host that
-// answers the questions a worker must ask the operator.
+// answers the questions a worker must ask the operator. The records are
+// copied at start and only read by the update's threads; the host is called
+// on them (see CFirmHost).
 
 #include "base/Event.h"
 #include "firmware/FirmCmd.h"
