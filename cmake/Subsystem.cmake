@@ -99,6 +99,10 @@ function(telvane_ui_subsystem name)
         set_target_properties(${test} PROPERTIES AUTOMOC ON)
         target_include_directories(${test} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
         target_link_libraries(${test} PRIVATE ${lib} Qt6::Test)
+        # Windows are tested against the simulated hardware.
+        if(TARGET telvane_sim)
+            target_link_libraries(${test} PRIVATE telvane_sim)
+        endif()
         target_compile_definitions(${test} PRIVATE TELVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                    TELVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
         add_test(NAME ${test} COMMAND ${test})

@@ -1,5 +1,6 @@
 #include "Screenshots.h"
 
+#include "firmware/ui/ChildFrame_Firmware.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ChildFrame_MC.h"
 #include "console/ui/CommandWnd.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QByteArray>
 #include <QDir>
 #include <QDockWidget>
 #include <QGuiApplication>
@@ -39,6 +41,63 @@ void Save(const QString& dir, const QString& name)
         std::printf("%s\n", qPrintable(path));
     else
         std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
+}
+
+// Saves the picture once the firmware window's update has ended.
+void SaveWhenFinished(CChildFrame_Firmware* window, const QString& dir, std::function<void()> then)
+{
+    if (window->Update().AnyUnfinished()) {
+        QTimer::singleShot(200, [=] { SaveWhenFinished(window, dir, then); });
+        return;
+    }
+    QTimer::singleShot(kSettleMs, [=] {
+        Save(dir, "telvane-firmware-after.png");
+        then();
+    });
+}
+
+// With TELVANE_SCREENSHOT_CRATES (host:port of a crate server of
+// telvane-sim with crates 101 to 103) and TELVANE_SCREENSHOT_IMAGE (an
+// S-record flash image): the firmware window during and after an update.
+void AddFirmwareSteps(CMainFrame& frame, CSettingsBackend& settings, const QString& dir,
+                      std::vector<std::function<void()>>& steps, std::function<void()> last)
+{
+    const QByteArray crates = qgetenv("TELVANE_SCREENSHOT_CRATES");
+    const QByteArray image = qgetenv("TELVANE_SCREENSHOT_IMAGE");
+    const int colon = crates.lastIndexOf(':');
+    if (colon <= 0 || image.isEmpty()) {
+        steps.push_back(last);
+        return;
+    }
+    {
+        CSettingsStoreEx store(settings, false);
+        store.CreateKey(ProfileSection(kStatePath, "Firmware wheel 0"));
+        store.Write("IOType", 3);
+        store.Write("Host", crates.left(colon).toStdString());
+        store.Write("Port", crates.mid(colon + 1).toInt());
+        store.Write("GetFirmwareFile", 1);
+        store.Write("FirmwareFile", image.toStdString());
+        store.Write("Destinations", std::vector<uint32_t>{101, 102, 103});
+        store.Write("FirmVerify", 1);
+    }
+    auto window = std::make_shared<CChildFrame_Firmware*>(nullptr);
+    steps.push_back([&frame, window] {
+        *window = static_cast<CChildFrame_Firmware*>(frame.OpenToolWindow(kCmdFirmwareUpdate, "Firmware wheel 0"));
+        if (*window)
+            (*window)->showMaximized();
+    });
+    steps.push_back([window] {
+        if (*window)
+            (*window)->Start();
+    });
+    steps.push_back([] {});
+    steps.push_back([dir, window, last] {
+        Save(dir, "telvane-firmware-during.png");
+        if (*window)
+            SaveWhenFinished(*window, dir, last);
+        else
+            last();
+    });
 }
 
 void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> steps, size_t next)
@@ -163,7 +222,7 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
         for (CChildFrame* w : frame.ToolWindows())
             w->close();
         sim->Stop();
-        QApplication::quit();
     });
+    AddFirmwareSteps(frame, settings, dir, *steps, [] { QApplication::quit(); });
     RunSteps(steps, 0);
 }

@@ -1,6 +1,7 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
 #include "base/OpenFiles.h"
+#include "firmware/ui/ChildFrame_Firmware.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ConsoleWindows.h"
 #include "shell/ui/MainFrame.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
+    RegisterFirmwareWindows(registry);
     RegisterNodeWindows(registry);
     RegisterConsoleWindows(registry);
     CTelvaneApp telvane(*settings, registry);

@@ -29,6 +29,7 @@ int runDaq(const Args& args);
 int runNodes(const Args& args);
 int runNodeFlash(const Args& args);
 int runConsole(const Args& args);
+int runFlash(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -45,4 +46,8 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
     {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
     {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
+    {"flash",
+     "flash [--set NAME=VALUE ...] --type flash|ram|fpga (--file F | --auto [--page URL]) --dest ID[,ID...] "
+     "[--verify] [--no-write] [--no-reset] [--repeat N] [--trb 6|7] [--install-dir DIR] [--log FILE]",
+     runFlash},
 };

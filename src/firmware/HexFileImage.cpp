@@ -49,6 +49,48 @@ bool CHexImage::LoadFrom(CByteStream& stream)
     return true;
 }
 
+bool CHexImage::LoadRaw(CByteStream& stream, uint32_t start)
+{
+    m_error.clear();
+    m_charsRead.store(0, std::memory_order_relaxed);
+    m_abortTested = false;
+    _MEMBLK block;
+    block.start = start;
+    uint64_t consumed = 0;
+    uint8_t buffer[16 * 1024];
+    for (;;) {
+        if (AbortRequested(consumed)) {
+            m_error = kHexAbortByUser;
+            return false;
+        }
+        const long n = stream.Read(buffer, sizeof buffer);
+        if (n < 0) {
+            m_error = kHexReadFileError;
+            return false;
+        }
+        if (n == 0)
+            break;
+        consumed += static_cast<uint64_t>(n);
+        if (block.data.size() + static_cast<size_t>(n) > kMaxImageBytes) {
+            m_error = kHexBufferTooSmall;
+            return false;
+        }
+        if (start + block.data.size() + static_cast<size_t>(n) >= kAddressSpace) {
+            m_error = kHexOverloadAddress;
+            return false;
+        }
+        block.data.insert(block.data.end(), buffer, buffer + n);
+    }
+    m_charsRead.store(static_cast<uint32_t>(consumed), std::memory_order_relaxed);
+    m_dataBytes += static_cast<uint32_t>(block.data.size());
+    m_blocks.push_back(std::move(block));
+    if (!JoinAndSort()) {
+        m_error = kHexOverloadAddress;
+        return false;
+    }
+    return true;
+}
+
 void CHexImage::Clear()
 {
     m_blocks.clear();

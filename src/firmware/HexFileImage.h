@@ -42,6 +42,9 @@ public:
     virtual bool Load(const std::string& path);
     // Reads the stream from its current position to its end.
     bool LoadFrom(CByteStream& stream);
+    // Reads the stream to its end as raw bytes, one block at start (images
+    // of FPGA flashes come that way); adds to the blocks already present.
+    bool LoadRaw(CByteStream& stream, uint32_t start);
     // Frees every block and zeroes the counters and the abort event.
     void Clear();
 
@@ -57,6 +60,8 @@ public:
     // Characters consumed by the current or last load; safe to read from
     // another thread for progress.
     uint32_t CharsRead() const { return m_charsRead.load(std::memory_order_relaxed); }
+    // The same counter, for a progress row that reads it while a load runs.
+    const std::atomic<uint32_t>& CharsReadCounter() const { return m_charsRead; }
     // When set and signalled, a load stops with "Abort by user".
     void SetAbortEvent(CEvent* abort) { m_abort = abort; }
     CEvent* AbortEvent() const { return m_abort; }

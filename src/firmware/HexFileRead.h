@@ -26,6 +26,7 @@ public:
     // may read both for a progress bar.
     uint32_t Total() const { return m_total.load(std::memory_order_relaxed); }
     uint32_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
+    const std::atomic<uint32_t>& DeliveredCounter() const { return m_delivered; }
 
 private:
     const CHexImage* m_image = nullptr;

@@ -91,6 +91,12 @@ void CSimBoard::AddCommand(uint8_t code, CommandHandler handler)
     m_extensions[code] = std::move(handler);
 }
 
+void CSimBoard::ReplaceAnswer(std::vector<uint8_t> prefix, std::vector<uint8_t> reply, int count)
+{
+    std::lock_guard lock(m_lock);
+    m_replacements.push_back({std::move(prefix), std::move(reply), count});
+}
+
 void CSimBoard::SetTiming(SimTiming timing)
 {
     std::lock_guard lock(m_lock);
@@ -151,8 +157,12 @@ std::optional<CSimBoard::Answer> CSimBoard::Serve(std::span<const uint8_t> paylo
         a.payload = {0xEC, seq};
     }
     a.payload.insert(a.payload.end(), reply->begin(), reply->end());
+    {
+        std::lock_guard lock(m_lock);
+        a.delayMs = m_timing.answerMs;
+    }
     if (m_faults.Take(SimFault::LateReply))
-        a.delayMs = m_faults.LateMs();
+        a.delayMs += m_faults.LateMs();
     return a;
 }
 
@@ -167,6 +177,14 @@ std::optional<std::vector<uint8_t>> CSimBoard::Execute(std::span<const uint8_t> 
     advanceLocked();
     if (Clock::now() < m_busyUntil)
         return Bytes{'?'};
+    for (auto& r : m_replacements) {
+        if (r.count != 0 && command.size() >= r.prefix.size() &&
+            std::equal(r.prefix.begin(), r.prefix.end(), command.begin())) {
+            if (r.count > 0)
+                --r.count;
+            return r.reply;
+        }
+    }
     auto ext = m_extensions.find(command[0]);
     if (ext != m_extensions.end()) {
         CommandHandler handler = ext->second;
@@ -324,6 +342,8 @@ std::vector<uint8_t> CSimBoard::writeMem(std::span<const uint8_t> c)
     if (uint64_t(address) + length > kRamEnd)
         return refused("Bad address", c[0]);
     std::memcpy(&m_ram[address], &c[4], length);
+    if (m_faults.Take(SimFault::CorruptWrite))
+        m_ram[address] ^= 0xFF;
     m_autoStart = false;
     return {0xFC, 0xFE};
 }
@@ -345,8 +365,12 @@ std::vector<uint8_t> CSimBoard::writeFlash(std::span<const uint8_t> c)
     } else {
         fault = 2;
     }
-    if (fault == 0 && length > 0)
-        std::memcpy(memory(address, length), &c[4], length);
+    if (fault == 0 && length > 0) {
+        uint8_t* target = memory(address, length);
+        std::memcpy(target, &c[4], length);
+        if (m_faults.Take(SimFault::CorruptWrite))
+            target[0] ^= 0xFF;
+    }
     return {0xF2, fault};
 }
 

@@ -31,6 +31,7 @@ enum class SimFault {
     StaleSequence,   // the answer carries another sequence number
     Busy,            // "?" instead of the answer
     DropConnection,  // TCP: the connection is closed instead of answering
+    CorruptWrite,    // a memory or flash write stores its first byte inverted, and says it went well
     Count
 };
 
@@ -58,6 +59,7 @@ private:
 struct SimTiming {
     int resetBusyMs = 2000;  // "?" answers after Reset
     int autoStartMs = 1000;  // boot loader's wait before starting the flash image
+    int answerMs = 0;        // the board's time to carry out any command
 };
 
 class CSimBoard {
@@ -85,6 +87,11 @@ public:
     // duties, such as node controllers, add theirs). nullopt: no answer.
     using CommandHandler = std::function<std::optional<std::vector<uint8_t>>(CSimBoard&, std::span<const uint8_t>)>;
     void AddCommand(uint8_t code, CommandHandler handler);
+
+    // The next `count` commands that begin with `prefix` get `reply`
+    // instead of their own answer (-1: all of them), so that a test can
+    // make one step of a sequence fail.
+    void ReplaceAnswer(std::vector<uint8_t> prefix, std::vector<uint8_t> reply, int count = -1);
 
     struct Answer {
         std::vector<uint8_t> payload;
@@ -142,4 +149,10 @@ private:
     uint16_t m_bridgeDest = 0;
     BridgeLookup m_bridge;
     std::map<uint8_t, CommandHandler> m_extensions;
+    struct Replacement {
+        std::vector<uint8_t> prefix;
+        std::vector<uint8_t> reply;
+        int count;
+    };
+    std::vector<Replacement> m_replacements;
 };

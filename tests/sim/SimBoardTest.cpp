@@ -155,3 +155,36 @@ TEST(SimBoard, FaultsChangeTheAnswerForTheirCount)
     EXPECT_FALSE(b.Serve(Bytes{0xE8, 0x01})) << "echoed unsolicited frames get no answer";
     EXPECT_EQ(b.Serve(Bytes{0xED, 0x00})->payload, (Bytes{0xFC, 0xED})) << "no header, none added";
 }
+
+TEST(SimBoard, CorruptWriteStoresAWrongFirstByteAndAnswersGood)
+{
+    CSimBoard b(11, 0x00010019);
+    b.Faults().Set(SimFault::CorruptWrite, 1);
+    EXPECT_EQ(run(b, {0xFE, 0x00, 0x10, 0x00, 0x12, 0x34}), (Bytes{0xFC, 0xFE}));
+    EXPECT_EQ(b.Peek(0x1000, 2), (Bytes{0xED, 0x34}));
+    EXPECT_EQ(run(b, {0xFE, 0x00, 0x10, 0x00, 0x12, 0x34}), (Bytes{0xFC, 0xFE}));
+    EXPECT_EQ(b.Peek(0x1000, 2), (Bytes{0x12, 0x34})) << "one write affected";
+
+    EXPECT_EQ(run(b, {0xED, 0x00}), (Bytes{0xFC, 0xED}));
+    b.Faults().Set(SimFault::CorruptWrite, 1);
+    EXPECT_EQ(run(b, {0xF3, 0x08, 0x00, 0x00, 0x56, 0x78}), (Bytes{0xF2, 0x00}));
+    EXPECT_EQ(b.Peek(0x80000, 2), (Bytes{0xA9, 0x78}));
+}
+
+TEST(SimBoard, ReplacedAnswersCountDownByPrefix)
+{
+    CSimBoard b(12, 0x00010019);
+    b.ReplaceAnswer({0xBF, 0x65, 0x00, 0x00}, {0xBE, 0x65, 0x00, 0x07}, 1);
+    EXPECT_EQ(run(b, {0xBF, 0x65, 0x00, 0x02}), (Bytes{0xBE, 0x65, 0x00, 0x00})) << "another mode is not replaced";
+    EXPECT_EQ(run(b, {0xBF, 0x65, 0x00, 0x00}), (Bytes{0xBE, 0x65, 0x00, 0x07}));
+    EXPECT_EQ(run(b, {0xBF, 0x65, 0x00, 0x00}), (Bytes{0xBE, 0x65, 0x00, 0x00})) << "count used up";
+}
+
+TEST(SimBoard, AnswerTimeDelaysEveryServedAnswer)
+{
+    CSimBoard b(13, 0x00010019, SimTiming{50, 100, 7});
+    auto a = b.Serve(Bytes{0xEC, 0x01, 0xED, 0x01});
+    ASSERT_TRUE(a.has_value());
+    EXPECT_EQ(a->delayMs, 7);
+    EXPECT_EQ(a->payload, (Bytes{0xEC, 0x01, 0xFC, 0xED}));
+}

@@ -27,9 +27,10 @@ const char kUsage[] =
     "  --catalogue FILE     write the crate catalogue of the simulated crates to FILE\n"
     "  --reset-ms MS        busy time after a reset (default 2000)\n"
     "  --autostart-ms MS    boot loader's wait before starting the flash firmware (default 1000)\n"
-    "  --fault CCBID:KIND[:COUNT]  KIND lost, late, crc, noise, stale, busy or drop;\n"
+    "  --fault CCBID:KIND[:COUNT]  KIND lost, late, crc, noise, stale, busy, drop or corrupt;\n"
     "                       COUNT answers affected (default -1: all)\n"
-    "  --late-ms MS         delay of late answers (default 3000)\n";
+    "  --late-ms MS         delay of late answers (default 3000)\n"
+    "  --answer-ms MS       every board's time to carry out a command (default 0)\n";
 
 int wheelValue(const std::string& t)
 {
@@ -104,7 +105,7 @@ bool parseFault(const std::string& text, FaultArg& out)
     static const std::pair<const char*, SimFault> kinds[] = {
         {"lost", SimFault::LostReply}, {"late", SimFault::LateReply},         {"crc", SimFault::BadCrc},
         {"noise", SimFault::Noise},    {"stale", SimFault::StaleSequence},    {"busy", SimFault::Busy},
-        {"drop", SimFault::DropConnection}};
+        {"drop", SimFault::DropConnection}, {"corrupt", SimFault::CorruptWrite}};
     auto f = split(text);
     if (f.size() < 2 || f.size() > 3)
         return false;
@@ -185,6 +186,8 @@ int main(int argc, char** argv)
             config.timing.resetBusyMs = ParseNumberText(v);
         } else if (a == "--autostart-ms") {
             config.timing.autoStartMs = ParseNumberText(v);
+        } else if (a == "--answer-ms") {
+            config.timing.answerMs = ParseNumberText(v);
         } else if (a == "--late-ms") {
             lateMs = ParseNumberText(v);
         } else if (a == "--fault") {
