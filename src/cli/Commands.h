@@ -25,6 +25,7 @@ int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
+int runServe(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -36,4 +37,8 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"findlink", "findlink URL PATTERN", runFindLink},
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
+    {"serve",
+     "serve [--set NAME=VALUE ...] [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] "
+     "[--print-traffic [--decode FILE]]",
+     runServe},
 };
