@@ -153,6 +153,7 @@ int runServe(const Args& args)
     CStdOutFile traffic(stdout);
     StderrLog log;
     CRelayServer server(errors, &log);
+    server.SetOpenAccessHint("limit it with --bind ADDR or --allow CIDR");
     server.Link().SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
     for (const auto& [name, value] : settings) {
         if (!setByName(server, name, value)) {

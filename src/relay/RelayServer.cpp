@@ -65,7 +65,10 @@ bool CRelayServer::Connect()
         m_openPending = false;
         return false;
     }
-    if (!m_listener.Start(m_settings.ToListenSettings(), *this)) {
+    ListenSettings listen = m_settings.ToListenSettings();
+    if (!m_openAccessHint.empty())
+        listen.openAccessHint = m_openAccessHint;
+    if (!m_listener.Start(listen, *this)) {
         m_out.Print("%s", formatErrorText("Open Error:", GetLastErr()).c_str());
         m_link.Close();
         m_link.SetMonitor(nullptr, nullptr);

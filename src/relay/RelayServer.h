@@ -81,6 +81,9 @@ public:
     CRelaySettings& Settings() { return m_settings; }
     CSpyDistribution& Spies() { return m_spies; }
 
+    // Ends the warning line for open access: how this owner's user limits it.
+    void SetOpenAccessHint(std::string hint) { m_openAccessHint = std::move(hint); }
+
     // Opens the link and starts listening. False (after printing "Open
     // Error:" or "AsyncRead Error:" with the error text) leaves everything
     // closed.
@@ -133,6 +136,7 @@ private:
     CSpyDistribution m_spies;
     CListenServer m_listener;
 
+    std::string m_openAccessHint;
     int32_t m_maxCmdTimeOut = 60000;  // copied at Connect for the client threads
     bool m_connected = false;
     bool m_openPending = false;

@@ -115,6 +115,9 @@ ListenSettings CRelaySettings::ToListenSettings() const
     s.writeDeadlineMs = m_values.writeDeadline;
     // The link carries at most this many payload bytes in one frame.
     s.maxBodyLength = mcframe::kMaxPayload;
+    // Replies are at most a few hundred bytes; a bounded socket buffer lets
+    // a client that stops reading reach the write deadline soon.
+    s.sendBufferBytes = 65536;
     s.openAccessHint = "set \"BindAddress\" or \"AllowClients\" to limit access";
     return s;
 }
