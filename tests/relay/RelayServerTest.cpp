@@ -338,6 +338,9 @@ TEST_F(RelayTest, ClosedClientsLeaveTheTableAtTheNextTick)
     ASSERT_TRUE(events.Wait("closed " + titleA + ": closed by the client"));
     EXPECT_TRUE(server->CloseClient(clients[1]->socket->Id()));
     ASSERT_TRUE(events.Wait("closed " + AddressOf(b) + ": closed by the server"));
+    for (const auto& client : clients)
+        for (int i = 0; i < 100 && !client->socket->IsFinished(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(server->Clients().size(), 2u) << "removed by the tick, not before";
     server->Tick();
     EXPECT_TRUE(server->Clients().empty());
