@@ -36,6 +36,7 @@ CRelayServer::~CRelayServer()
     if (m_connected) {
         m_link.Close();
         m_listener.Stop();
+        StopIdleWatch();
         m_link.SetMonitor(nullptr, nullptr);
     }
 }
@@ -68,9 +69,11 @@ bool CRelayServer::Connect()
     ListenSettings listen = m_settings.ToListenSettings();
     if (!m_openAccessHint.empty())
         listen.openAccessHint = m_openAccessHint;
+    StartIdleWatch();
     if (!m_listener.Start(listen, *this)) {
         m_out.Print("%s", formatErrorText("Open Error:", GetLastErr()).c_str());
         m_link.Close();
+        StopIdleWatch();
         m_link.SetMonitor(nullptr, nullptr);
         m_openPending = false;
         return false;
@@ -87,6 +90,7 @@ void CRelayServer::Disconnect()
     // wait on, so that the listener's stop joins them at once.
     m_link.Close();
     m_listener.Stop();
+    StopIdleWatch();
     RemoveAll();
     m_link.SetMonitor(nullptr, nullptr);
     m_connected = false;
@@ -227,11 +231,8 @@ void CRelayServer::OnFrame(CListenClient& client, const uint8_t* head, std::vect
 
     uint8_t reply[2 + kReplyBuffer];
     int replyCount = kReplyBuffer;
-    // A TCP link may still be connecting in the background.
-    bool ok = m_link.WaitUntilOpen(timeoutMs);
-    if (ok)
-        ok = m_link.Command(body.data() + skip, static_cast<int>(body.size() - skip), reply + 2, replyCount, timeoutMs,
-                            h.ccbid);
+    const bool ok =
+        RunCommand(body.data() + skip, static_cast<int>(body.size() - skip), reply + 2, replyCount, timeoutMs, h.ccbid);
     const uint32_t error = ok ? err::Success : GetLastErr();
 
     if (ok) {
@@ -257,6 +258,94 @@ void CRelayServer::OnFrame(CListenClient& client, const uint8_t* head, std::vect
     } else {
         SendFailure(client, data, h.ccbid, kCommandFailed);
         LinkFailed(error);
+    }
+}
+
+bool CRelayServer::RunCommand(const uint8_t* command, int count, uint8_t* reply, int& replyCount, int timeoutMs,
+                              uint16_t ccbid)
+{
+    {
+        std::lock_guard lock(m_pauseLock);
+        ++m_inFlight;
+    }
+    bool ok;
+    {
+        std::lock_guard use(m_linkUse);
+        bool pause;
+        {
+            std::lock_guard lock(m_pauseLock);
+            pause = !m_readerPaused;
+            m_readerPaused = true;
+        }
+        if (pause)
+            m_link.AsyncRead(kLinkReaderPause, nullptr);
+        // A TCP link may still be connecting in the background.
+        ok = m_link.WaitUntilOpen(timeoutMs);
+        if (ok) {
+            // What is waiting before the command was sent cannot be its reply.
+            CPortIO* port = ActivePort();
+            while (port && port->WaitForData(0) && GetLastErr() == err::Success && TakeUnsolicited(*m_link.Active())) {
+            }
+            ok = m_link.Command(command, count, reply, replyCount, timeoutMs, ccbid);
+        }
+    }
+    const uint32_t error = GetLastErr();
+    {
+        std::lock_guard lock(m_pauseLock);
+        --m_inFlight;
+    }
+    m_pauseChanged.notify_all();
+    SetLastErr(error);
+    return ok;
+}
+
+CPortIO* CRelayServer::ActivePort()
+{
+    switch (m_link.GetIOType()) {
+    case CPortMC_All::kPrimary: return &m_link.Primary().Port();
+    case CPortMC_All::kSecondary: return &m_link.Secondary().Port();
+    case CPortMC_All::kTcp: return &m_link.Tcp().Port();
+    default: return nullptr;
+    }
+}
+
+void CRelayServer::StartIdleWatch()
+{
+    {
+        std::lock_guard lock(m_pauseLock);
+        m_stopIdle = false;
+        m_readerPaused = false;
+        m_inFlight = 0;
+    }
+    m_idleThread = std::thread([this] { IdleLoop(); });
+}
+
+void CRelayServer::StopIdleWatch()
+{
+    {
+        std::lock_guard lock(m_pauseLock);
+        m_stopIdle = true;
+    }
+    m_pauseChanged.notify_all();
+    if (m_idleThread.joinable())
+        m_idleThread.join();
+}
+
+void CRelayServer::IdleLoop()
+{
+    std::unique_lock lock(m_pauseLock);
+    for (;;) {
+        m_pauseChanged.wait(lock, [this] { return m_stopIdle || (m_readerPaused && m_inFlight == 0); });
+        if (m_stopIdle)
+            return;
+        const bool busyAgain = m_pauseChanged.wait_for(lock, std::chrono::milliseconds(kIdleResumeMs),
+                                                       [this] { return m_stopIdle || m_inFlight > 0; });
+        if (busyAgain)
+            continue;
+        m_readerPaused = false;
+        lock.unlock();
+        m_link.AsyncRead(kLinkReaderResume, nullptr);
+        lock.lock();
     }
 }
 
@@ -298,11 +387,16 @@ void CRelayServer::OnLinkMonitor(void* context, int direction, const uint8_t* by
 
 void CRelayServer::OnLinkFrame(CPortMC* link, void* context)
 {
-    auto* self = static_cast<CRelayServer*>(context);
+    static_cast<CRelayServer*>(context)->TakeUnsolicited(*link);
+}
+
+bool CRelayServer::TakeUnsolicited(CPortMC& link)
+{
     uint8_t frame[kReplyBuffer];
     int count = sizeof frame;
-    if (!link->ReceiveFrame(frame, count, kUnsolicitedReadMs))
-        return;
-    if (self->m_link.GetIOType() == CPortMC_All::kPrimary && count > 0 && frame[0] == kUnsolicitedCode)
-        link->SendFrame(frame, count, kEchoTimeoutMs);
+    if (!link.ReceiveFrame(frame, count, kUnsolicitedReadMs))
+        return false;
+    if (m_link.GetIOType() == CPortMC_All::kPrimary && count > 0 && frame[0] == kUnsolicitedCode)
+        link.SendFrame(frame, count, kEchoTimeoutMs);
+    return true;
 }

@@ -14,6 +14,12 @@
 // command waits the client's timeout, at most "MaxCmdTimeOut"; replies the
 // client leaves unread for "WriteDeadline" close it.
 //
+// The link's reader, which takes unsolicited frames, stays paused while
+// commands follow each other and resumes once the link has been idle for
+// kIdleResumeMs; frames that arrive meanwhile are taken before the next
+// command. Pausing the reader for every single command would cost two
+// thread hand-overs per command.
+//
 // Failures: a crate that does not answer in time gives that client status -1
 // and 0x02; a request the link refuses (too long, reply too large, bad
 // reply) gives it status -1 and 0x03 and the server goes on; a failure of
@@ -28,9 +34,11 @@
 #include "relay/SpyDistribution.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CRelayServer;
@@ -123,6 +131,18 @@ private:
 
     static void OnLinkMonitor(void* context, int direction, const uint8_t* bytes, int count);
     static void OnLinkFrame(CPortMC* link, void* context);
+    // Reads one unsolicited frame; 0xE8 frames of the primary link go
+    // straight back to the crate. False when no frame could be read.
+    bool TakeUnsolicited(CPortMC& link);
+    CPortIO* ActivePort();
+
+    // One command on the link with its reader paused: the reply, or false
+    // with the last error.
+    bool RunCommand(const uint8_t* command, int count, uint8_t* reply, int& replyCount, int timeoutMs,
+                    uint16_t ccbid);
+    void IdleLoop();
+    void StartIdleWatch();
+    void StopIdleWatch();
 
     // The 13-byte answer of a failed command: status -1 and one byte.
     void SendFailure(CListenClient& client, _CLIENTDATA& data, uint16_t ccbid, uint8_t code);
@@ -142,6 +162,15 @@ private:
     bool m_openPending = false;
     std::atomic<bool> m_linkFailed{false};
     CEvent m_stopRequested{true, false};
+
+    static constexpr int kIdleResumeMs = 20;
+    std::mutex m_linkUse;  // one unsolicited check and command at a time
+    std::mutex m_pauseLock;
+    std::condition_variable m_pauseChanged;
+    int m_inFlight = 0;         // guarded by m_pauseLock
+    bool m_readerPaused = false;  // guarded by m_pauseLock
+    bool m_stopIdle = false;      // guarded by m_pauseLock
+    std::thread m_idleThread;
 
     std::atomic<uint32_t> m_linkSent{0};
     std::atomic<uint32_t> m_linkReceived{0};

@@ -13,6 +13,8 @@ namespace {
 
 const Bytes kStatus = {0xEA};
 
+Bytes BytesOf(const _MCDATA& r) { return Bytes(r.bytes, r.bytes + r.length); }
+
 TEST_F(RelayTest, TwoClientsAtOnceEachGetTheirOwnCratesReplies)
 {
     StartRelay(CPortMC_All::kTcp);
@@ -319,6 +321,33 @@ TEST_F(RelayTest, UnsolicitedFramesAreEchoedOnThePrimaryBusAndNotPassedOn)
     EXPECT_FALSE(ring.Read(r, 300)) << "other frames are not echoed";
     uint8_t byte;
     EXPECT_EQ(recv(c.get(), &byte, 1, MSG_DONTWAIT), -1) << "clients get no unasked frames";
+    server->Spies().Register(0, &writer);
+}
+
+TEST_F(RelayTest, UnsolicitedFramesBetweenBusyCommandsAreNeverTakenForReplies)
+{
+    StartRelay(CPortMC_All::kPrimary);
+    CFifo<_MCDATA> ring(256);
+    CSpyWriter writer(ring);
+    server->Spies().Register(CSpyDistribution::kWantSent | CSpyDistribution::kWantReceived, &writer);
+    Fd c = Connect();
+    const Bytes unasked = {0xE8, 0x07};
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(Exchange(c, kStatus).payload[0], 0x13);
+        // Sent while the link is busy: taken before the next command's reply.
+        ASSERT_TRUE(sim.PrimaryBus()->Emit(unasked));
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 3 ? 1 : 40));
+        ASSERT_EQ(Exchange(c, kStatus).payload[0], 0x13);
+    }
+    int echoed = 0, received = 0;
+    _MCDATA r;
+    while (ring.Read(r, 200)) {
+        if (BytesOf(r) == unasked)
+            ++(r.direction == _MCDATA::kSent ? echoed : received);
+    }
+    EXPECT_EQ(received, 20);
+    EXPECT_EQ(echoed, 20);
     server->Spies().Register(0, &writer);
 }
 

@@ -115,8 +115,9 @@ struct Answer {
 inline bool SendRequest(const Fd& fd, uint16_t ccbid, const Bytes& payload, int32_t timeoutMs)
 {
     const auto head = mcframe::BuildTcpHead(ccbid, static_cast<uint32_t>(payload.size()), timeoutMs);
-    Bytes frame(head.begin(), head.end());
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(head.size() + payload.size());
+    std::copy(head.begin(), head.end(), frame.begin());
+    std::copy(payload.begin(), payload.end(), frame.begin() + head.size());
     return porttest::WriteAll(fd.get(), frame.data(), frame.size());
 }
 
