@@ -2,9 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace {
 thread_local uint32_t t_lastError = 0;
+thread_local bool t_hasDetail = false;
+thread_local std::string t_detail;
 
 struct CodeText {
     uint32_t code;
@@ -43,6 +47,7 @@ constexpr CodeText kTexts[] = {
     {err::HostUnreachable, "A socket operation was attempted to an unreachable host."},
     {err::SocketsUnavailable, "Either the application has not called WSAStartup, or WSAStartup failed."},
     {err::HostNotFound, "No such host is known."},
+    {err::Internal, "An internal error occurred."},
 };
 
 struct ErrnoCode {
@@ -71,7 +76,33 @@ constexpr ErrnoCode kErrnoCodes[] = {
 
 uint32_t GetLastErr() { return t_lastError; }
 
-void SetLastErr(uint32_t code) { t_lastError = code; }
+void SetLastErr(uint32_t code)
+{
+    t_lastError = code;
+    t_hasDetail = false;
+}
+
+void SetLastErr(uint32_t code, std::string detail)
+{
+    t_lastError = code;
+    t_detail = std::move(detail);
+    t_hasDetail = true;
+}
+
+std::string LastErrText() { return t_hasDetail ? t_detail : errorText(t_lastError); }
+
+uint32_t SetLastErrFromException(const std::exception& e)
+{
+    uint32_t code = err::Internal;
+    if (auto* coded = dynamic_cast<const CCodedError*>(&e))
+        code = coded->code();
+    else if (auto* system = dynamic_cast<const std::system_error*>(&e))
+        code = ErrnoToCode(system->code().value());
+    else if (dynamic_cast<const std::bad_alloc*>(&e))
+        code = err::NoMemory;
+    SetLastErr(code, e.what());
+    return code;
+}
 
 uint32_t ErrnoToCode(int errnum)
 {
@@ -85,7 +116,7 @@ uint32_t ErrnoToCode(int errnum)
 
 uint32_t SetLastErrFromErrno(int errnum)
 {
-    t_lastError = ErrnoToCode(errnum);
+    SetLastErr(ErrnoToCode(errnum));
     return t_lastError;
 }
 
@@ -106,7 +137,8 @@ std::string errorText(uint32_t code)
 std::string formatErrorText(const std::string& prefix, uint32_t code)
 {
     std::string out = prefix + " ->" + std::to_string(static_cast<int32_t>(code)) + "\n";
-    std::string text = errorText(code);
+    // The thread's own text for this very error (a catalogue miss) says more.
+    std::string text = code == t_lastError && t_hasDetail ? t_detail : errorText(code);
     if (!text.empty())
         out += text + "\n";
     return out;

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
-#include <stdexcept>
+#include <system_error>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <vector>
@@ -14,7 +14,7 @@ CEvent::CEvent(bool manualReset, bool initiallySet)
     : m_fd(eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)), m_manualReset(manualReset)
 {
     if (m_fd < 0)
-        throw std::runtime_error("eventfd failed");
+        throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 CEvent::~CEvent() { close(m_fd); }
@@ -102,7 +102,17 @@ int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs)
     return WaitForAny(std::span<const CWaitItem>(items.begin(), items.size()), timeoutMs);
 }
 
-bool SleepOrEvent(CEvent& abort, int ms)
+
+CDeadline::CDeadline(int timeoutMs)
+    : m_unlimited(timeoutMs < 0),
+      m_end(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
 {
-    return abort.Wait(ms);
+}
+
+int CDeadline::LeftMs() const
+{
+    if (m_unlimited)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
 }

@@ -2,10 +2,12 @@
 // Kernel-style events on eventfd, so that one poll can wait on events,
 // sockets and serial devices together.
 
+#include <chrono>
 #include <cstddef>
 #include <initializer_list>
 #include <span>
 
+// The constructor throws std::system_error when no descriptor is left.
 class CEvent {
 public:
     explicit CEvent(bool manualReset = true, bool initiallySet = false);
@@ -40,6 +42,20 @@ struct CWaitItem {
     static CWaitItem Fd(int fd, short pollEvents) { return CWaitItem{nullptr, fd, pollEvents}; }
 };
 
+// A time limit that several waits share: each wait is given what is left.
+class CDeadline {
+public:
+    // timeoutMs < 0: no limit.
+    explicit CDeadline(int timeoutMs);
+    // Milliseconds left for the next wait: 0 once passed, -1 with no limit.
+    int LeftMs() const;
+    bool Passed() const { return LeftMs() == 0; }
+
+private:
+    bool m_unlimited;
+    std::chrono::steady_clock::time_point m_end;
+};
+
 constexpr int kWaitTimeout = -1;
 constexpr int kWaitFailed = -2;
 constexpr int kInfinite = -1;
@@ -50,5 +66,3 @@ constexpr int kInfinite = -1;
 int WaitForAny(std::span<const CWaitItem> items, int timeoutMs);
 int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs);
 
-// Sleeps up to ms unless the event is set first; true when it was set.
-bool SleepOrEvent(CEvent& abort, int ms);

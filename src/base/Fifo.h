@@ -2,6 +2,16 @@
 // CFifo<T>: a fixed ring of N slots holding at most N-1 elements. Writers
 // block while it is full (nothing is ever dropped), readers while it is
 // empty. A FIFO reader thread tells the owner that elements are waiting.
+//
+// Threads: any number of writers and readers. Close releases every blocked
+// writer and reader; later writes fail at once. Each element is written
+// whole or not at all.
+//
+// Teardown: a thread that writes into a ring (a link's reader, a monitor
+// hook) may be blocked on it while the ring's owner, the only thread that
+// would drain it, is the one stopping that writer. The owner therefore
+// closes the ring first, then closes the link or stops the writing thread
+// (joining it), and destroys the ring last.
 
 #include "base/Event.h"
 #include "base/FifoNotifier.h"

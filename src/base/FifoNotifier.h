@@ -2,10 +2,19 @@
 // The FIFO reader thread: after elements were written it notifies the
 // owner in any combination of four ways, always in this order: set an
 // event, post a thread message, call a callback, send a window message.
+//
+// Threads: the setters and Stop may be called from any thread, the
+// notifier's own callback included. A setter that changes or removes a
+// target returns only once no notification to the old targets is running
+// (from inside a notification it does not wait for itself), so the owner
+// may destroy the old target right after. A window message still waiting
+// to be handled is abandoned by such a change, and the new targets are
+// notified once more so that no waiting element goes unannounced.
 
 #include "base/Event.h"
 #include "base/Message.h"
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -27,7 +36,8 @@ public:
     void SetWindowMessage(CMessageTarget* window, uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
 
     // Sets the stop event and joins the thread; a pending window message
-    // is abandoned, so this returns promptly.
+    // is abandoned, so this returns promptly. From the notifier's own
+    // thread it only asks the thread to end.
     void Stop();
     bool IsRunning() const;
 
@@ -45,12 +55,19 @@ private:
         QueuedMessage windowMsg;
     };
 
+    template <class Change>
+    void changeTargets(Change&& change);
     void startLocked();
     void run();
+    void deliver(const Targets& t);
 
     mutable std::mutex m_lock;
+    std::condition_variable m_changed;
     Targets m_targets;
     std::thread m_thread;
+    bool m_delivering = false;  // a notification is running
+    int m_waitingSetters = 0;   // setters waiting for it to end
     CEvent m_written{false, false};
     CEvent m_stop{true, false};
+    CEvent m_cancelSend{true, false};  // abandons a pending window message
 };

@@ -170,3 +170,20 @@ const _PROPOPT* FindOptionByValue(const _PROPOPT* options, int32_t value)
             return o;
     return nullptr;
 }
+
+void AppendProperties(PropertyList& list, const _PROPDEF* table)
+{
+    for (const _PROPDEF* p = table; p && p->name; ++p)
+        list.push_back(*p);
+}
+
+bool CPropertyCursor::Next(const PropertyList& list, _PROPDEF& entry, bool restart)
+{
+    // The cursor never moves past the end.
+    const size_t index = restart ? 0 : m_next.load();
+    if (index >= list.size())
+        return false;
+    entry = list[index];
+    m_next.store(index + 1);
+    return true;
+}

@@ -2,9 +2,11 @@
 // Self-describing settings: a typed value and the static tables that name
 // every setting of a port or link class.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Value type codes; the numbers are the ones stored with saved settings.
 enum class VarType : uint16_t {
@@ -73,3 +75,21 @@ const _PROPDEF* FindPropertyById(const _PROPDEF* table, int32_t id);
 const _PROPOPT* FindOption(const _PROPOPT* options, std::string_view name);
 // The option with `value`; nullptr when none.
 const _PROPOPT* FindOptionByValue(const _PROPOPT* options, int32_t value);
+
+// A class's settings in walk order (a link's own, then its port's). Walking
+// a list is the caller's own business, so walks of different objects on
+// different threads never meet.
+using PropertyList = std::vector<_PROPDEF>;
+// Appends the entries of a table (up to its end marker).
+void AppendProperties(PropertyList& list, const _PROPDEF* table);
+
+// The cursor of GetNextProperty: one per class, shared by all its objects
+// and threads, as the settings interface has always worked. New code walks
+// a PropertyList instead.
+class CPropertyCursor {
+public:
+    bool Next(const PropertyList& list, _PROPDEF& entry, bool restart);
+
+private:
+    std::atomic<size_t> m_next{0};
+};

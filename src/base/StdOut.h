@@ -1,5 +1,10 @@
 #pragma once
 // The print interface that windows and tools print their messages through.
+//
+// Threads: implementations may be called from any thread; each Print is one
+// piece of text that reaches the output whole (an output box hands it to
+// its ring, CStdOutFile writes it with one stdio call, which locks the
+// stream). A print may block while the output's ring is full, never longer.
 
 #include <cstdarg>
 #include <cstdio>

@@ -4,53 +4,31 @@
 #include "base/Error.h"
 #include "base/NumberText.h"
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 #include "links/PortCAN_All.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <strings.h>
 
 namespace {
 
 constexpr int kOpenWaitMs = 10000;
-
-// Settings are found by name in the link's list as it stands, so
-// "CANIOType" must come before the settings of the path it chooses.
-bool applySetting(CPortCAN_All& link, const std::string& assignment)
-{
-    const size_t eq = assignment.find('=');
-    const std::string name = assignment.substr(0, eq);
-    if (eq == std::string::npos || name.empty()) {
-        std::fprintf(stderr, "telvane-cli can: expected NAME=VALUE, got '%s'\n", assignment.c_str());
-        return false;
-    }
-    _PROPDEF entry;
-    for (bool more = link.GetNextProperty(entry, true); more; more = link.GetNextProperty(entry, false)) {
-        if (strcasecmp(entry.name, name.c_str()) != 0)
-            continue;
-        if (link.SetPropertyById(entry.id, CVariant::FromString(assignment.substr(eq + 1))))
-            return true;
-        std::fprintf(stderr, "telvane-cli can: bad value for %s\n", entry.name);
-        return false;
-    }
-    std::fprintf(stderr, "telvane-cli can: unknown setting '%s'\n", name.c_str());
-    return false;
-}
 
 }  // namespace
 
 int runCan(const Args& args)
 {
     CPortCAN_All link;
-    std::vector<std::string> settings;
+    std::vector<LinkSetting> settings;
     std::vector<uint8_t> data;
     int idA = -1, idB = -1;
     bool reply = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--set" && i + 1 < args.size()) {
-            settings.push_back(args[++i]);
+            if (!ParseLinkSetting("can", args[++i], settings))
+                return usageError(runCan);
         } else if (a == "--id" && i + 1 < args.size()) {
             const std::string& ids = args[++i];
             const size_t comma = ids.find(',');
@@ -68,9 +46,8 @@ int runCan(const Args& args)
     }
     if (idA < 0 || idA > 255 || idB < 0 || idB > 255 || data.size() > 15)
         return usageError(runCan);
-    for (const std::string& s : settings)
-        if (!applySetting(link, s))
-            return 1;
+    if (!ApplyLinkSettings("can", link, settings))
+        return 1;
 
     if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
         std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);

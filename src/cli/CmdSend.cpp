@@ -2,6 +2,7 @@
 // traffic box prints it.
 
 #include "cli/Commands.h"
+#include "cli/LinkSettings.h"
 
 #include "base/Error.h"
 #include "base/NumberText.h"
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -39,27 +39,6 @@ bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
     return true;
 }
 
-// Sets a property by its shown name; choices take their option name or number.
-bool setByName(CPortMC_All& link, const std::string& name, const std::string& text)
-{
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
-        if (strcasecmp(e.name, name.c_str()) != 0)
-            continue;
-        if (e.options) {
-            if (const _PROPOPT* o = FindOption(e.options, text))
-                return link.SetPropertyById(e.id, CVariant::FromInt(o->value));
-        }
-        if (e.type == VarType::String)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        if (e.type == VarType::Bool)
-            return link.SetPropertyById(e.id, CVariant::FromString(text));
-        return link.SetPropertyById(e.id, CVariant::FromInt(ParseNumberText(text)));
-    }
-    SetLastErr(err::NotFound);
-    return false;
-}
-
 struct Printer {
     const CTrafficDecoder* decoder = nullptr;
     bool decode = true;
@@ -76,7 +55,7 @@ struct Printer {
 
 int runSend(const Args& args)
 {
-    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<LinkSetting> settings;
     std::string decodeFile = kDefaultDecodeFile;
     bool decodeFileGiven = false;
     bool raw = false;
@@ -87,11 +66,8 @@ int runSend(const Args& args)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--set" && hasValue) {
-            const std::string& s = args[++i];
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0)
+            if (!ParseLinkSetting("send", args[++i], settings))
                 return usageError(runSend);
-            settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
         } else if (a == "--decode" && hasValue) {
             decodeFile = args[++i];
             decodeFileGiven = true;
@@ -125,20 +101,10 @@ int runSend(const Args& args)
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    for (const auto& [name, value] : settings) {
-        if (!setByName(link, name, value)) {
-            std::fprintf(stderr, "telvane-cli send: setting \"%s\" refused the value \"%s\"\n", name.c_str(),
-                         value.c_str());
-            return 1;
-        }
-    }
-    try {
-        if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
-            std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-            return 1;
-        }
-    } catch (const CMcListError& e) {
-        std::fprintf(stderr, "Open Error: %s\n", e.what());
+    if (!ApplyLinkSettings("send", link, settings))
+        return 1;
+    if (!CatchToLastError([&] { return link.Open() && link.WaitUntilOpen(kOpenWaitMs); })) {
+        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
         return 1;
     }
 

@@ -26,6 +26,7 @@ int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
 int runServe(const Args& args);
+int runDaq(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -41,4 +42,5 @@ inline const std::vector<CliCommand> kCliCommands = {
      "serve [--set NAME=VALUE ...] [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] "
      "[--print-traffic [--decode FILE]]",
      runServe},
+    {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
 };

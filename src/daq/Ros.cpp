@@ -1,7 +1,5 @@
 #include "daq/Ros.h"
 
-#include <chrono>
-#include <thread>
 
 namespace {
 constexpr uint32_t kControl = 0x00;
@@ -12,7 +10,7 @@ constexpr uint32_t kInit = 0x300;
 constexpr uint32_t kPartialReset = 0x200;
 constexpr uint32_t kSetup = 0xFF;
 constexpr uint32_t kChannelEmpty = 1u << 19;
-constexpr auto kSettle = std::chrono::milliseconds(500);
+constexpr int kSettleMs = 500;
 }  // namespace
 
 bool CRos::Init()
@@ -20,10 +18,8 @@ bool CRos::Init()
     const char* label = "CRos::Init():";
     if (!Wr32(label, kControl, kReset))
         return false;
-    std::this_thread::sleep_for(kSettle);
-    if (!Wr32(label, kControl, kInit))
+    if (!Settle(label, kSettleMs) || !Wr32(label, kControl, kInit) || !Settle(label, kSettleMs))
         return false;
-    std::this_thread::sleep_for(kSettle);
     return Wr32(label, kStatus, kSetup);
 }
 

@@ -2,9 +2,9 @@
 
 #include "base/Error.h"
 
-#include <chrono>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <thread>
 
 namespace {
 constexpr size_t kNameSize = 20;
@@ -124,7 +124,17 @@ bool CVme::Reset()
         return Fail("CVme::Reset():bt_get_info():", status);
     if (int status = bt.bt_reset(m_handle); status != 0)
         return Fail("CVme::Reset():bt_reset():", status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    return Pause("CVme::Reset():", static_cast<int>(std::min<uint32_t>(delayMs, INT32_MAX)));
+}
+
+bool CVme::Pause(const std::string& label, int ms)
+{
+    if (m_abort.Wait(ms)) {
+        m_status = static_cast<int>(err::Aborted);
+        m_errorText = FormatVmeError(label, m_status, errorText(err::Aborted));
+        SetLastErr(err::Aborted);
+        return false;
+    }
     return Succeeded();
 }
 

@@ -4,6 +4,7 @@
 // report "%s Error %d\r\n%s\r\n" (the operation's label, the status and the
 // driver's description). Callers serialise their use of one CVme.
 
+#include "base/Event.h"
 #include "daq/VmeDriver.h"
 
 #include <cstddef>
@@ -37,8 +38,17 @@ public:
 
     // Installs callback for interrupt type 3; it stays installed until Close.
     bool Install_ICBR(Callback callback, void* context);
-    // Resets the VME bus and waits the driver's reset delay.
+    // Resets the VME bus and waits the driver's reset delay; an Abort
+    // meanwhile ends the wait with status 995.
     bool Reset();
+    // Waits ms unless Abort is called first (false with status 995). The
+    // reset delay and the modules' settling times wait here, so that a
+    // worker being stopped never sits through them.
+    bool Pause(const std::string& label, int ms);
+    // From any thread: ends the current and every later Pause until
+    // ClearAbort.
+    void Abort() { m_abort.Set(); }
+    void ClearAbort() { m_abort.Reset(); }
     // Removes every installed callback, clears the driver's error state and
     // closes the device; the callbacks have returned when Close does.
     void Close();
@@ -58,4 +68,5 @@ private:
     std::unique_ptr<CVmeDriver> m_driver;
     bt_desc_t m_handle = nullptr;
     std::vector<Callback> m_callbacks;
+    CEvent m_abort{true, false};
 };

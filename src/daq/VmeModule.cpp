@@ -34,6 +34,8 @@ bool CVmeModule::Wr32(const char* label, uint32_t offset, uint32_t value)
     return Result(label, m_vme->Write32(m_base + offset, value));
 }
 
+bool CVmeModule::Settle(const char* label, int ms) { return Result(label, m_vme->Pause("", ms)); }
+
 bool CVmeModule::Fail(const char* label, uint32_t code)
 {
     m_status = static_cast<int>(code);

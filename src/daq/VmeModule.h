@@ -22,6 +22,8 @@ protected:
     bool Wr16(const char* label, uint32_t offset, uint16_t value);
     bool Rd32(const char* label, uint32_t offset, uint32_t& value);
     bool Wr32(const char* label, uint32_t offset, uint32_t value);
+    // Waits for the board to settle; see CVme::Pause.
+    bool Settle(const char* label, int ms);
     // Reports a failure that is the module's own (a bad argument).
     bool Fail(const char* label, uint32_t code);
 

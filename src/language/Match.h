@@ -8,6 +8,11 @@
 // 0. A quantifier with no character item before it, and matching with an
 // empty pattern, throw std::invalid_argument: callers that take a pattern
 // from the user or the settings must catch it and report it.
+//
+// Threads: a compiled pattern keeps the state of its current match in its
+// items, so one CMatch serves one thread at a time; threads that match the
+// same pattern at once each compile their own. Different objects are
+// independent.
 
 #include <array>
 #include <cstdint>

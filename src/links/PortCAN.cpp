@@ -7,24 +7,11 @@
 
 CPortCAN::~CPortCAN() = default;
 
-void CPortCAN::SetReaderCallback(CanReaderCallback callback, void* context)
-{
-    std::lock_guard lock(m_readerLock);
-    m_reader = callback;
-    m_readerContext = context;
-}
+void CPortCAN::SetReaderCallback(CanReaderCallback callback, void* context) { m_reader.Set(callback, context); }
 
 void CPortCAN::CallReaderCallback()
 {
-    CanReaderCallback callback;
-    void* context;
-    {
-        std::lock_guard lock(m_readerLock);
-        callback = m_reader;
-        context = m_readerContext;
-    }
-    if (callback)
-        callback(this, context);
+    m_reader.Call([this](CanReaderCallback callback, void* context) { callback(this, context); });
 }
 
 bool CPortCAN::WaitUntilOpen(int timeoutMs)

@@ -7,6 +7,7 @@
 // the gateway or the board; 234 more records than the caller has room
 // for; errors of the crate link or the socket pass through.
 
+#include "base/Hook.h"
 #include "ports/PortIO.h"
 
 #include <cstdint>
@@ -44,8 +45,6 @@ class CPortCAN;
 // Called on the reader thread when an unsolicited message is waiting; it
 // is expected to call ReceiveMessages.
 using CanReaderCallback = void (*)(CPortCAN* link, void* context);
-inline const CanReaderCallback kCanReaderPause = reinterpret_cast<CanReaderCallback>(static_cast<intptr_t>(-1));
-inline const CanReaderCallback kCanReaderResume = reinterpret_cast<CanReaderCallback>(static_cast<intptr_t>(-2));
 
 class CPortCAN {
 public:
@@ -55,8 +54,7 @@ public:
 
     // The slot order of these operations is fixed.
     virtual ~CPortCAN();
-    // Starts the reader for unsolicited messages; kCanReaderPause and
-    // kCanReaderResume pause and resume it (counted).
+    // Starts the reader for unsolicited messages.
     virtual bool AsyncRead(CanReaderCallback callback, void* context) = 0;
     virtual bool GetNextProperty(_PROPDEF& entry, bool restart) = 0;
     virtual bool GetProperty(int32_t id, CVariant& value) = 0;
@@ -75,6 +73,18 @@ public:
     // Added after the fixed slots: waits while a background open is still
     // under way; false with 1460 at the deadline, else as IsOpen.
     bool WaitUntilOpen(int timeoutMs);
+    // Appends the settings in walk order.
+    virtual void ListProperties(PropertyList& out) = 0;
+    // The settings in walk order; safe on any thread.
+    PropertyList Properties()
+    {
+        PropertyList list;
+        ListProperties(list);
+        return list;
+    }
+    // Pause and resume the reader (counted).
+    virtual bool PauseReader() = 0;
+    virtual bool ResumeReader() = 0;
 
 protected:
     // The caller's reader callback, run from the link's own reader thread.
@@ -82,9 +92,7 @@ protected:
     void CallReaderCallback();
 
 private:
-    std::mutex m_readerLock;
-    CanReaderCallback m_reader = nullptr;
-    void* m_readerContext = nullptr;
+    CHook<CanReaderCallback> m_reader;
 };
 
 // A message for node `idA` with the given data.

@@ -7,8 +7,7 @@ const _PROPOPT kTypeOptions[] = {{"CAN Port Compatible", CPortCAN_All::kCompatib
                                  {"CAN Port Node", CPortCAN_All::kNode},
                                  {nullptr, 0}};
 
-// The class's place in its chained list: its own entry, then the active link's.
-std::atomic<bool> s_inActive{false};
+CPropertyCursor s_cursor;
 
 bool fail(uint32_t code)
 {
@@ -34,18 +33,13 @@ CPortCAN* CPortCAN_All::activeOrFail() const
     return link;
 }
 
-bool CPortCAN_All::GetNextProperty(_PROPDEF& entry, bool restart)
+bool CPortCAN_All::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(Properties(), entry, restart); }
+
+void CPortCAN_All::ListProperties(PropertyList& out)
 {
-    if (restart) {
-        entry = kProperties[0];
-        s_inActive = false;
-        return true;
-    }
-    CPortCAN* link = m_active;
-    if (!link)
-        return false;
-    const bool first = !s_inActive.exchange(true);
-    return link->GetNextProperty(entry, first);
+    AppendProperties(out, kProperties);
+    if (CPortCAN* link = m_active)
+        link->ListProperties(out);
 }
 
 bool CPortCAN_All::GetProperty(int32_t id, CVariant& value)
@@ -83,7 +77,20 @@ bool CPortCAN_All::SetPropertyById(int32_t id, const CVariant& value)
             return fail(err::BadParam);
         type = static_cast<int32_t>(n);
     }
-    CPortCAN* chosen = type == kCompatible ? static_cast<CPortCAN*>(&m_mc) : &m_node;
+    std::lock_guard lock(m_switchLock);
+    CPortCAN* chosen;
+    if (type == kCompatible) {
+        if (!m_mc) {
+            m_mc = std::make_unique<CPortCAN_MC>();
+            if (m_monitor)
+                m_mc->SetMonitor(m_monitorContext, m_monitor);
+        }
+        chosen = m_mc.get();
+    } else {
+        if (!m_node)
+            m_node = std::make_unique<CPortCAN_Node>();
+        chosen = m_node.get();
+    }
     CPortCAN* previous = m_active.exchange(chosen);
     m_type = type;
     if (previous && previous != chosen)
@@ -134,4 +141,23 @@ bool CPortCAN_All::Command(const CanMessage* message, int count, CanRecord* repl
     return link && link->Command(message, count, reply, replyCount);
 }
 
-void CPortCAN_All::SetMonitor(void* context, PortMonitor monitor) { m_mc.SetMonitor(context, monitor); }
+void CPortCAN_All::SetMonitor(void* context, PortMonitor monitor)
+{
+    std::lock_guard lock(m_switchLock);
+    m_monitor = monitor;
+    m_monitorContext = context;
+    if (m_mc)
+        m_mc->SetMonitor(context, monitor);
+}
+
+bool CPortCAN_All::PauseReader()
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->PauseReader();
+}
+
+bool CPortCAN_All::ResumeReader()
+{
+    CPortCAN* link = activeOrFail();
+    return link && link->ResumeReader();
+}

@@ -1,6 +1,7 @@
 #include "links/PortCAN_MC.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <chrono>
 #include <cstring>
@@ -23,7 +24,13 @@ CPortCAN_MC::CPortCAN_MC() = default;
 
 CPortCAN_MC::~CPortCAN_MC() { m_link.Close(); }
 
-bool CPortCAN_MC::GetNextProperty(_PROPDEF& entry, bool restart) { return m_link.GetNextProperty(entry, restart); }
+bool CPortCAN_MC::GetNextProperty(_PROPDEF& entry, bool restart)
+{
+    static CPropertyCursor s_cursor;
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortCAN_MC::ListProperties(PropertyList& out) { m_link.ListProperties(out); }
 
 bool CPortCAN_MC::GetProperty(int32_t id, CVariant& value) { return m_link.GetProperty(id, value); }
 
@@ -60,6 +67,8 @@ bool CPortCAN_MC::Send(const CanMessage& m, uint8_t& sequence)
     payload[4] = m.idB;
     payload[5] = m.idA;
     std::memcpy(payload + 6, m.data, static_cast<size_t>(length));
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "write", &m, sizeof m);
     return m_link.SendFrame(payload, length + 6, m_timeoutMs);
 }
 
@@ -81,8 +90,12 @@ bool CPortCAN_MC::Receive(CanRecord& record, int expectSequence)
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         n = kFrameBuffer;
-        if (!m_link.ReceiveFrame(frame, n, static_cast<int>(std::max<long>(left, 0))))
+        if (!m_link.ReceiveFrame(frame, n, static_cast<int>(std::max<long>(left, 0)))) {
+            if (trace::On(trace::Can))
+                trace::Write(trace::Can, this, GetLastErr() == err::Timeout ? "time-out" : "error", nullptr, 0,
+                             "receive ->" + std::to_string(GetLastErr()));
             return false;
+        }
         p = frame;
         if (n >= 2 && p[0] == kHeader) {
             if (expectSequence >= 0 && p[1] != expectSequence && Clock::now() < end)
@@ -104,6 +117,8 @@ bool CPortCAN_MC::Receive(CanRecord& record, int expectSequence)
     record.counter = ++m_counter;
     record.length = static_cast<uint8_t>(n - 2);
     std::memcpy(record.data, p + 2, static_cast<size_t>(n - 2));
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "read", &record, sizeof record);
     SetLastErr(err::Success);
     return true;
 }
@@ -120,7 +135,7 @@ bool CPortCAN_MC::Command(const CanMessage* message, int count, CanRecord* reply
     if (!message || !reply || count != 1 || replyCount < 1)
         return fail(err::BadParam);
     std::lock_guard lock(m_commandLock);
-    if (!m_link.AsyncRead(kLinkReaderPause, nullptr))
+    if (!m_link.PauseReader())
         return false;
     uint8_t sequence = 0;
     bool ok = Send(*message, sequence) && Receive(*reply, sequence);
@@ -132,17 +147,13 @@ bool CPortCAN_MC::Command(const CanMessage* message, int count, CanRecord* reply
             ok = fail(err::WriteFault);
     }
     const uint32_t code = GetLastErr();
-    m_link.AsyncRead(kLinkReaderResume, nullptr);
+    m_link.ResumeReader();
     SetLastErr(code);
     return ok;
 }
 
 bool CPortCAN_MC::AsyncRead(CanReaderCallback callback, void* context)
 {
-    if (callback == kCanReaderPause)
-        return m_link.AsyncRead(kLinkReaderPause, nullptr);
-    if (callback == kCanReaderResume)
-        return m_link.AsyncRead(kLinkReaderResume, nullptr);
     SetReaderCallback(callback, context);
     return m_link.AsyncRead(&CPortCAN_MC::ReaderTrampoline, this);
 }

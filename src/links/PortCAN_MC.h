@@ -20,8 +20,11 @@ public:
     ~CPortCAN_MC() override;
 
     bool AsyncRead(CanReaderCallback callback, void* context) override;
+    bool PauseReader() override { return m_link.PauseReader(); }
+    bool ResumeReader() override { return m_link.ResumeReader(); }
     // The crate link's settings.
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;

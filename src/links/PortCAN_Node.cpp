@@ -1,6 +1,7 @@
 #include "links/PortCAN_Node.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -78,7 +79,13 @@ CPortCAN_Node::CPortCAN_Node()
 
 CPortCAN_Node::~CPortCAN_Node() { m_socket.Close(); }
 
-bool CPortCAN_Node::GetNextProperty(_PROPDEF& entry, bool restart) { return m_socket.GetNextProperty(entry, restart); }
+bool CPortCAN_Node::GetNextProperty(_PROPDEF& entry, bool restart)
+{
+    static CPropertyCursor s_cursor;
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortCAN_Node::ListProperties(PropertyList& out) { m_socket.ListProperties(out); }
 
 bool CPortCAN_Node::GetProperty(int32_t id, CVariant& value) { return m_socket.GetProperty(id, value); }
 
@@ -144,10 +151,26 @@ bool CPortCAN_Node::WriteMessage(uint32_t kind, const CanRecord* records, int co
     putLe32(&bytes[4], static_cast<uint32_t>(count));
     putLe32(&bytes[8], kind);
     std::memcpy(&bytes[kHeadSize], records, size_t(count) * kRecordSize);
+    if (trace::On(trace::Can))
+        trace::Write(trace::Can, this, "write", bytes.data(), bytes.size());
     return m_socket.Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 bool CPortCAN_Node::ReadMessage(Head& head, CanRecord* records, int headTimeoutMs)
+{
+    const bool ok = ReadMessageUntraced(head, records, headTimeoutMs);
+    if (trace::On(trace::Can)) {
+        if (ok)
+            trace::Write(trace::Can, this, "read", records, size_t(head.count) * kRecordSize,
+                         "kind " + std::to_string(head.kind));
+        else
+            trace::Write(trace::Can, this, GetLastErr() == err::Timeout ? "time-out" : "error", nullptr, 0,
+                         "receive ->" + std::to_string(GetLastErr()));
+    }
+    return ok;
+}
+
+bool CPortCAN_Node::ReadMessageUntraced(Head& head, CanRecord* records, int headTimeoutMs)
 {
     uint8_t h[kHeadSize];
     if (!m_socket.ReadExact(h, kHeadSize, headTimeoutMs))
@@ -217,9 +240,12 @@ bool CPortCAN_Node::ReceiveMessages(CanRecord* records, int& count)
     std::lock_guard lock(m_receiveLock);
     int received = 0;
     CanRecord incoming[kMaxRecords];
+    // One time limit for the whole reception: heads that carry no record
+    // do not restart it.
+    const CDeadline deadline(m_headTimeoutMs);
     while (received < room) {
         Head head;
-        if (!ReadMessage(head, incoming, m_headTimeoutMs)) {
+        if (!ReadMessage(head, incoming, deadline.LeftMs())) {
             NoteFailure();
             count = received;
             return false;
@@ -238,6 +264,10 @@ bool CPortCAN_Node::ReceiveMessages(CanRecord* records, int& count)
             return fail(err::MoreData);
         }
         received += n;
+        if (n == 0 && deadline.Passed()) {
+            count = received;
+            return fail(err::Timeout);
+        }
     }
     count = received;
     SetLastErr(err::Success);
@@ -264,12 +294,8 @@ bool CPortCAN_Node::Command(const CanMessage* message, int count, CanRecord* rep
 
 bool CPortCAN_Node::AsyncRead(CanReaderCallback callback, void* context)
 {
-    if (callback == kCanReaderPause)
-        return m_socket.PauseReader();
-    if (callback == kCanReaderResume)
-        return m_socket.ResumeReader();
     SetReaderCallback(callback, context);
-    return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this, nullptr, nullptr);
+    return m_socket.AsyncRead(&CPortCAN_Node::ReaderTrampoline, this);
 }
 
 void CPortCAN_Node::ReaderTrampoline(CPortIO*, void* context)

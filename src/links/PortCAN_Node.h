@@ -21,8 +21,11 @@ public:
     ~CPortCAN_Node() override;
 
     bool AsyncRead(CanReaderCallback callback, void* context) override;
+    bool PauseReader() override { return m_socket.PauseReader(); }
+    bool ResumeReader() override { return m_socket.ResumeReader(); }
     // The socket's settings.
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;
@@ -59,6 +62,7 @@ private:
     // A head and its records; 13 for a bad magic or more than 64 records
     // (nothing more is read then).
     bool ReadMessage(Head& head, CanRecord* records, int headTimeoutMs);
+    bool ReadMessageUntraced(Head& head, CanRecord* records, int headTimeoutMs);
     // After a failed exchange the stream may be out of step (the rest of a
     // bad message, a late reply): what is waiting is dropped before the
     // next message goes out.

@@ -1,7 +1,11 @@
 #include "links/PortMC.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 #include "links/PortMCFrame.h"
+
+#include <algorithm>
+#include <string>
 
 
 CPortMC::~CPortMC() = default;
@@ -17,18 +21,6 @@ bool VariantToInt(const CVariant& value, int32_t& out)
     return true;
 }
 
-bool CPortMC::NextChainedProperty(CPropertyCursor& cursor, std::atomic<bool>& inPort, _PROPDEF& entry, bool restart)
-{
-    if (restart)
-        inPort = false;
-    if (!inPort) {
-        if (cursor.Next(entry, restart))
-            return true;
-        inPort = true;
-        return m_port->GetNextProperty(entry, true);
-    }
-    return m_port->GetNextProperty(entry, false);
-}
 
 bool CPortMC::SetOwnProperty(const _PROPDEF* table, std::string_view name, const CVariant& value)
 {
@@ -54,46 +46,25 @@ bool CPortMC::WaitUntilOpen(int timeoutMs)
     return WaitWhileOpening([this] { return IsOpen(); }, timeoutMs);
 }
 
-void CPortMC::SetMonitor(void* context, PortMonitor monitor)
-{
-    std::unique_lock lock(m_monitorLock);
-    m_monitor = monitor;
-    m_monitorContext = context;
-}
+void CPortMC::SetMonitor(void* context, PortMonitor monitor) { m_monitor.Set(monitor, context); }
 
 void CPortMC::Monitor(int direction, const uint8_t* bytes, int count)
 {
-    std::shared_lock lock(m_monitorLock);
-    if (m_monitor)
-        m_monitor(m_monitorContext, direction, bytes, count);
+    if (trace::On(trace::Links))
+        trace::Write(trace::Links, this, direction ? "read" : "write", bytes, static_cast<size_t>(count));
+    m_monitor.Call([&](PortMonitor monitor, void* context) { monitor(context, direction, bytes, count); });
 }
 
 void CPortMC::ReaderTrampoline(CPortIO*, void* context)
 {
     auto* link = static_cast<CPortMC*>(context);
-    LinkReaderCallback reader;
-    void* readerContext;
-    {
-        std::lock_guard lock(link->m_readerLock);
-        reader = link->m_reader;
-        readerContext = link->m_readerContext;
-    }
-    if (reader)
-        reader(link, readerContext);
+    link->m_reader.Call([link](LinkReaderCallback reader, void* readerContext) { reader(link, readerContext); });
 }
 
 bool CPortMC::AsyncRead(LinkReaderCallback callback, void* context)
 {
-    if (callback == kLinkReaderPause)
-        return m_port->PauseReader();
-    if (callback == kLinkReaderResume)
-        return m_port->ResumeReader();
-    {
-        std::lock_guard lock(m_readerLock);
-        m_reader = callback;
-        m_readerContext = context;
-    }
-    return m_port->AsyncRead(&CPortMC::ReaderTrampoline, this, nullptr, nullptr);
+    m_reader.Set(callback, context);
+    return m_port->AsyncRead(&CPortMC::ReaderTrampoline, this);
 }
 
 void CPortMC::TakeCommandCcbid(int) {}
@@ -104,10 +75,19 @@ bool CPortMC::ReceiveSerialFrame(uint8_t* buffer, int& count, int timeoutMs)
 {
     std::lock_guard lock(m_receiveLock);
     uint8_t frame[2 + 255 + 2];
-    do {
-        if (!m_port->ReadExact(frame, 1, timeoutMs))
+    // The caller's time-out bounds the whole search for the start byte, so
+    // that a noisy line cannot hold the caller by sending anything else.
+    const CDeadline deadline(timeoutMs);
+    for (;;) {
+        if (!m_port->ReadExact(frame, 1, deadline.LeftMs()))
             return false;
-    } while (frame[0] != mcframe::kStart);
+        if (frame[0] == mcframe::kStart)
+            break;
+        if (deadline.Passed()) {
+            SetLastErr(err::Timeout);
+            return false;
+        }
+    }
     if (!m_port->ReadExact(frame + 1, 1, kFrameByteTimeoutMs))
         return false;
     const int n = frame[1];
@@ -182,6 +162,9 @@ bool CPortMC::Command(const uint8_t* command, int count, uint8_t* reply, int& re
     }
     if (result == err::Timeout || result == err::BadFrame)
         m_staleInput = true;
+    if (result != err::Success && trace::On(trace::Links))
+        trace::Write(trace::Links, this, result == err::Timeout ? "time-out" : "error", command,
+                     static_cast<size_t>(std::max(count, 0)), "command ->" + std::to_string(result));
 
     if (paused)
         m_port->ResumeReader();
@@ -191,8 +174,7 @@ bool CPortMC::Command(const uint8_t* command, int count, uint8_t* reply, int& re
 
 void CopySettings(CPortMC& source, CPortMC& target)
 {
-    _PROPDEF entry;
-    for (bool more = source.GetNextProperty(entry, true); more; more = source.GetNextProperty(entry, false)) {
+    for (const _PROPDEF& entry : source.Properties()) {
         CVariant value;
         if (source.GetProperty(entry.id, value))
             target.SetPropertyById(entry.id, value);

@@ -6,6 +6,7 @@
 // the buffer (the count tells the size needed); 1460 time-out; 10054
 // connection reset; errors of the embedded port pass through.
 
+#include "base/Hook.h"
 #include "ports/PortIO.h"
 
 #include <cstdint>
@@ -18,8 +19,6 @@ class CPortMC;
 // Called on the port's reader thread when unsolicited data is waiting; it
 // is expected to call ReceiveFrame.
 using LinkReaderCallback = void (*)(CPortMC* link, void* context);
-inline const LinkReaderCallback kLinkReaderPause = reinterpret_cast<LinkReaderCallback>(static_cast<intptr_t>(-1));
-inline const LinkReaderCallback kLinkReaderResume = reinterpret_cast<LinkReaderCallback>(static_cast<intptr_t>(-2));
 
 class CPortMC {
 public:
@@ -32,8 +31,7 @@ public:
 
     // The slot order of these operations is fixed.
     virtual ~CPortMC();
-    // Starts the port's reader with `callback`; kLinkReaderPause and
-    // kLinkReaderResume pause and resume it (counted).
+    // Starts the port's reader with `callback`.
     virtual bool AsyncRead(LinkReaderCallback callback, void* context);
     // The link's own settings, then those of its port.
     virtual bool GetNextProperty(_PROPDEF& entry, bool restart) = 0;
@@ -57,13 +55,23 @@ public:
     // Added after the fixed slots: waits while a background open is still
     // connecting; false with 1460 at the deadline, else as IsOpen.
     bool WaitUntilOpen(int timeoutMs);
+    // Appends the settings in walk order: the link's own, then its port's.
+    virtual void ListProperties(PropertyList& out) { m_port->ListProperties(out); }
+    // The settings in walk order; safe on any thread.
+    PropertyList Properties()
+    {
+        PropertyList list;
+        ListProperties(list);
+        return list;
+    }
+    // Pause and resume the port's reader (counted).
+    virtual bool PauseReader() { return m_port->PauseReader(); }
+    virtual bool ResumeReader() { return m_port->ResumeReader(); }
 
 protected:
     // port: the embedded port; null for a link that forwards to others.
     explicit CPortMC(CPortIO* port) : m_port(port) {}
 
-    // The link's settings table, listed before the port's.
-    bool NextChainedProperty(CPropertyCursor& cursor, std::atomic<bool>& inPort, _PROPDEF& entry, bool restart);
     bool SetOwnProperty(const _PROPDEF* table, std::string_view name, const CVariant& value);
 
     // Secondary and TCP links take a Command's ccbid as their CCB ID.
@@ -85,19 +93,15 @@ private:
     // rest of a broken frame) so that the next reply is read in step.
     void DropStaleInput();
 
-    std::shared_mutex m_monitorLock;
-    PortMonitor m_monitor = nullptr;
-    void* m_monitorContext = nullptr;
-
-    std::mutex m_readerLock;
-    LinkReaderCallback m_reader = nullptr;
-    void* m_readerContext = nullptr;
+    CHook<PortMonitor> m_monitor;
+    CHook<LinkReaderCallback> m_reader;
 
     uint8_t m_sequence = 0;     // guarded by m_commandLock
     bool m_staleInput = false;  // guarded by m_commandLock
 };
 
-// Copies every setting of `source`, walked from the start, into `target` by id.
+// Copies every setting of `source`, in walk order, into `target` by id.
+// Safe while other threads walk or copy the same classes.
 void CopySettings(CPortMC& source, CPortMC& target);
 
 // Value of an integer setting given in any convertible form.

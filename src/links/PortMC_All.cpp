@@ -5,8 +5,7 @@
 namespace {
 const _PROPOPT kIOTypeOptions[] = {
     {"COM Port Primary", 1}, {"COM Port Secondary", 2}, {"TCP/IP Port", 3}, {nullptr, 0}};
-CPropertyCursor s_cursor(CPortMC_All::kProperties);
-std::atomic<bool> s_inLink{false};
+CPropertyCursor s_cursor;
 }  // namespace
 
 const _PROPDEF CPortMC_All::kProperties[] = {
@@ -26,19 +25,29 @@ CPortMC* CPortMC_All::activeOrFail() const
     return link;
 }
 
-bool CPortMC_All::GetNextProperty(_PROPDEF& entry, bool restart)
+CPortMC* CPortMC_All::linkOf(int32_t type)
 {
-    if (restart)
-        s_inLink = false;
-    if (!s_inLink) {
-        if (s_cursor.Next(entry, restart))
-            return true;
-        s_inLink = true;
-        CPortMC* link = m_active;
-        return link && link->GetNextProperty(entry, true);
+    std::unique_ptr<CPortMC>& link = m_links[type];
+    if (!link) {
+        if (type == kPrimary)
+            link = std::make_unique<CPortMC_Pri>();
+        else if (type == kSecondary)
+            link = std::make_unique<CPortMC_Sec>();
+        else
+            link = std::make_unique<CPortMC_Tcp>();
+        if (m_monitor)
+            link->SetMonitor(m_monitorContext, m_monitor);
     }
-    CPortMC* link = m_active;
-    return link && link->GetNextProperty(entry, false);
+    return link.get();
+}
+
+bool CPortMC_All::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(Properties(), entry, restart); }
+
+void CPortMC_All::ListProperties(PropertyList& out)
+{
+    AppendProperties(out, kProperties);
+    if (CPortMC* link = m_active)
+        link->ListProperties(out);
 }
 
 bool CPortMC_All::GetProperty(int32_t id, CVariant& value)
@@ -67,12 +76,11 @@ bool CPortMC_All::SetPropertyById(int32_t id, const CVariant& value)
             SetLastErr(err::BadParam);
             return false;
         }
+        std::lock_guard lock(m_switchLock);
         if (CPortMC* old = m_active; old && type != m_ioType)
             old->Close();
+        m_active = linkOf(type);
         m_ioType = type;
-        m_active = type == kPrimary ? static_cast<CPortMC*>(&m_pri)
-                   : type == kSecondary ? static_cast<CPortMC*>(&m_sec)
-                                        : static_cast<CPortMC*>(&m_tcp);
         return true;
     }
     if (id == CPortMC_Tcp::kApplyCatalogue) {
@@ -80,7 +88,7 @@ bool CPortMC_All::SetPropertyById(int32_t id, const CVariant& value)
             SetLastErr(err::BadParam);
             return false;
         }
-        return m_tcp.SetPropertyById(id, value);
+        return m_active.load()->SetPropertyById(id, value);
     }
     CPortMC* link = activeOrFail();
     return link && link->SetPropertyById(id, value);
@@ -90,6 +98,18 @@ bool CPortMC_All::AsyncRead(LinkReaderCallback callback, void* context)
 {
     CPortMC* link = activeOrFail();
     return link && link->AsyncRead(callback, context);
+}
+
+bool CPortMC_All::PauseReader()
+{
+    CPortMC* link = activeOrFail();
+    return link && link->PauseReader();
+}
+
+bool CPortMC_All::ResumeReader()
+{
+    CPortMC* link = activeOrFail();
+    return link && link->ResumeReader();
 }
 
 bool CPortMC_All::Open()
@@ -131,6 +151,10 @@ bool CPortMC_All::Command(const uint8_t* command, int count, uint8_t* reply, int
 
 void CPortMC_All::SetMonitor(void* context, PortMonitor monitor)
 {
-    if (CPortMC* link = m_active)
-        link->SetMonitor(context, monitor);
+    std::lock_guard lock(m_switchLock);
+    m_monitor = monitor;
+    m_monitorContext = context;
+    for (auto& link : m_links)
+        if (link)
+            link->SetMonitor(context, monitor);
 }

@@ -12,8 +12,7 @@ const _PROPDEF CPortMC_Pri::kProperties[] = {
 };
 
 namespace {
-CPropertyCursor s_cursor(CPortMC_Pri::kProperties);
-std::atomic<bool> s_inPort{false};
+CPropertyCursor s_cursor;
 }  // namespace
 
 CPortMC_Pri::CPortMC_Pri() : CPortMC(&m_com)
@@ -26,7 +25,13 @@ CPortMC_Pri::~CPortMC_Pri() { m_com.Close(); }
 
 bool CPortMC_Pri::GetNextProperty(_PROPDEF& entry, bool restart)
 {
-    return NextChainedProperty(s_cursor, s_inPort, entry, restart);
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortMC_Pri::ListProperties(PropertyList& out)
+{
+    AppendProperties(out, kProperties);
+    CPortMC::ListProperties(out);
 }
 
 bool CPortMC_Pri::GetProperty(int32_t id, CVariant& value)

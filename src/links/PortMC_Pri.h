@@ -19,6 +19,7 @@ public:
     ~CPortMC_Pri() override;
 
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;

@@ -12,8 +12,7 @@ const _PROPDEF CPortMC_Sec::kProperties[] = {
 };
 
 namespace {
-CPropertyCursor s_cursor(CPortMC_Sec::kProperties);
-std::atomic<bool> s_inPort{false};
+CPropertyCursor s_cursor;
 
 // Milliseconds on the monotonic clock when any secondary link last selected a board.
 std::atomic<int64_t> s_lastSelection{INT64_MIN / 2};
@@ -24,7 +23,8 @@ int64_t nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The line settles between the parity change and the bytes.
+// The line settles between the parity change and the bytes. A plain sleep:
+// it is bounded to 6 ms, shorter than any wait a stop would cut short.
 void settle()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -42,7 +42,13 @@ CPortMC_Sec::~CPortMC_Sec() { m_com.Close(); }
 
 bool CPortMC_Sec::GetNextProperty(_PROPDEF& entry, bool restart)
 {
-    return NextChainedProperty(s_cursor, s_inPort, entry, restart);
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortMC_Sec::ListProperties(PropertyList& out)
+{
+    AppendProperties(out, kProperties);
+    CPortMC::ListProperties(out);
 }
 
 bool CPortMC_Sec::GetProperty(int32_t id, CVariant& value)

@@ -4,6 +4,8 @@
 #include "links/PortMCFrame.h"
 #include "links/PortMC_Pri.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -16,8 +18,7 @@ const _PROPOPT kSectorOptions[] = {{"S1", 1}, {"S2", 2},   {"S3", 3},   {"S4", 4
                                    {"S11", 11}, {"S12", 12}, {nullptr, 0}};
 const _PROPOPT kMcOptions[] = {{"MB1", 1}, {"MB2", 2}, {"MB3", 3}, {"MB4", 4}, {"MB5", 5}, {nullptr, 0}};
 
-CPropertyCursor s_cursor(CPortMC_Tcp::kProperties);
-std::atomic<bool> s_inPort{false};
+CPropertyCursor s_cursor;
 
 // Extra payload bytes the head may announce before the frame is taken as broken.
 constexpr uint32_t kMaxReplyPayload = 65536;
@@ -69,7 +70,13 @@ void CPortMC_Tcp::SetCatalogue(std::unique_ptr<CDivadiduvs> catalogue)
 
 bool CPortMC_Tcp::GetNextProperty(_PROPDEF& entry, bool restart)
 {
-    return NextChainedProperty(s_cursor, s_inPort, entry, restart);
+    return s_cursor.Next(Properties(), entry, restart);
+}
+
+void CPortMC_Tcp::ListProperties(PropertyList& out)
+{
+    AppendProperties(out, kProperties);
+    CPortMC::ListProperties(out);
 }
 
 bool CPortMC_Tcp::GetProperty(int32_t id, CVariant& value)
@@ -120,6 +127,10 @@ bool CPortMC_Tcp::SetPropertyById(int32_t id, const CVariant& value)
     if (!VariantToInt(value, v))
         return false;
     if (def->options && !FindOptionByValue(def->options, v)) {
+        SetLastErr(err::BadParam);
+        return false;
+    }
+    if (id == kTimeout && (v < 0 || v > kMaxTimeoutMs)) {
         SetLastErr(err::BadParam);
         return false;
     }
@@ -238,7 +249,10 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
 {
     std::lock_guard lock(m_receiveLock);
     uint8_t head[mcframe::kTcpHeadSize];
-    if (!m_socket.ReadExact(head, sizeof head, Snapshot().timeout + timeoutMs)) {
+    // The crate server's own time-out comes on top of the caller's; added
+    // in 64 bits, and an unlimited wait stays unlimited.
+    const int64_t headWait = timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{Snapshot().timeout} + timeoutMs, INT32_MAX);
+    if (!m_socket.ReadExact(head, sizeof head, static_cast<int>(headWait))) {
         const uint32_t e = GetLastErr();
         if (e == err::ConnReset) {
             Close();

@@ -3,6 +3,7 @@
 // "McList" the server, port and CCB IDs come from the crate catalogue:
 // the user picks wheel, sector and crate type.
 
+#include "base/Error.h"
 #include "links/Divadiduv.h"
 #include "links/PortMC.h"
 #include "ports/PortIO_Socket.h"
@@ -13,9 +14,10 @@
 #include <string>
 
 // A crate-list lookup that found no answer; what() is the text for the user.
-class CMcListError : public std::runtime_error {
+// Its code is 2 (not found) when it ends a background open.
+class CMcListError : public CCodedError {
 public:
-    using std::runtime_error::runtime_error;
+    explicit CMcListError(const std::string& text) : CCodedError(err::NotFound, text) {}
 };
 
 class CPortMC_Tcp : public CPortMC {
@@ -31,19 +33,23 @@ public:
         kBridge = 608,
         kDestId = 609,
         kDestMc = 610,
-        kTimeout = 611,
+        kTimeout = 611,  // 0 to kMaxTimeoutMs
         // Not in the table: applies the crate catalogue (any value).
         kApplyCatalogue = 612,
     };
     enum CcbIdMode : int32_t { kManual = 0, kMcListMode = 1 };
     enum PortType : int32_t { kPrimary = 1, kSecondaryLow = 2, kSecondaryHigh = 3 };
     static const _PROPDEF kProperties[];
+    // "Timeout" (the crate server's own wait, added to each reply wait)
+    // takes 0 to one hour; other values are refused with 87.
+    static constexpr int32_t kMaxTimeoutMs = 3600000;
     static const char kDefaultMcList[];
 
     CPortMC_Tcp();
     ~CPortMC_Tcp() override;
 
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     // Id 612 throws CMcListError when the catalogue has no answer.

@@ -1,6 +1,7 @@
 #include "ports/PortIO.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <chrono>
 #include <mutex>
@@ -8,12 +9,7 @@
 
 CPortIO::~CPortIO() = default;
 
-void CPortIO::SetMonitor(void* context, PortMonitor monitor)
-{
-    std::unique_lock lock(m_monitorLock);
-    m_monitor = monitor;
-    m_monitorContext = context;
-}
+void CPortIO::SetMonitor(void* context, PortMonitor monitor) { m_monitor.Set(monitor, context); }
 
 bool CPortIO::SetOpenCallback(PortOpenCallback, void*)
 {
@@ -23,11 +19,11 @@ bool CPortIO::SetOpenCallback(PortOpenCallback, void*)
 
 void CPortIO::Monitor(int direction, const void* bytes, int count)
 {
-    // Shared, so that a read and a write may report at once, while
-    // SetMonitor waits until no call of the old hook is running.
-    std::shared_lock lock(m_monitorLock);
-    if (m_monitor)
-        m_monitor(m_monitorContext, direction, static_cast<const uint8_t*>(bytes), count);
+    if (trace::On(trace::Ports))
+        trace::Write(trace::Ports, this, direction ? "read" : "write", bytes, static_cast<size_t>(count));
+    m_monitor.Call([&](PortMonitor monitor, void* context) {
+        monitor(context, direction, static_cast<const uint8_t*>(bytes), count);
+    });
 }
 
 bool CPortIO::SetPropertyByName(const _PROPDEF* table, std::string_view name, const CVariant& value)
@@ -40,16 +36,6 @@ bool CPortIO::SetPropertyByName(const _PROPDEF* table, std::string_view name, co
     return SetPropertyById(entry->id, value);
 }
 
-bool CPropertyCursor::Next(_PROPDEF& entry, bool restart)
-{
-    // The cursor never moves past the end marker.
-    size_t index = restart ? 0 : m_next.load();
-    if (!m_table[index].name)
-        return false;
-    entry = m_table[index];
-    m_next.store(index + 1);
-    return true;
-}
 
 bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs)
 {

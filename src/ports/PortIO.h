@@ -7,13 +7,13 @@
 // 995 aborted, 997 background open pending, 1460 time-out, socket errors.
 
 #include "base/Event.h"
+#include "base/Hook.h"
 #include "base/Property.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <shared_mutex>
 #include <string_view>
 
 class CPortIO;
@@ -31,9 +31,6 @@ using PortMonitor = void (*)(void* context, int direction, const uint8_t* bytes,
 // failure (the callback leaves the last error).
 using PortOpenCallback = bool (*)(CPortIO* port, void* context);
 
-// AsyncRead's special first arguments: pause and resume the reader (counted).
-inline const PortDataCallback kReaderPause = reinterpret_cast<PortDataCallback>(static_cast<intptr_t>(-1));
-inline const PortDataCallback kReaderResume = reinterpret_cast<PortDataCallback>(static_cast<intptr_t>(-2));
 
 class CPortIO {
 public:
@@ -45,7 +42,8 @@ public:
     virtual ~CPortIO();
 
     // Walks the class's property table: restart starts at the first entry;
-    // false after the last. The cursor belongs to the class, not the object.
+    // false after the last. The cursor belongs to the class, not the object,
+    // so concurrent walks interfere: use Properties() instead.
     virtual bool GetNextProperty(_PROPDEF& entry, bool restart) = 0;
     // Fills value for the setting `id`; false for an unknown id. Choice
     // settings given a string come back as the option name, else as number.
@@ -72,12 +70,8 @@ public:
     // when a reader pause was requested; false with 1460, 995 (closed) or
     // 13 (line error) or 6 (not open).
     virtual bool WaitForData(int timeoutMs) = 0;
-    // Starts the background reader with `callback`, or pauses it
-    // (kReaderPause) or resumes it (kReaderResume). Pauses and resumes are
-    // counted: the reader runs again when every pause has been resumed.
-    // A first pause waits until the reader has stopped reading (after its
-    // current callback returns). `spare` is kept and never read.
-    virtual bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare) = 0;
+    // Starts the background reader with `callback` (onError may be null).
+    virtual bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError = nullptr) = 0;
     // Whether the port is open; clears the last error (997 while a
     // background open runs, then its result).
     virtual bool IsOpen() = 0;
@@ -90,9 +84,22 @@ public:
     // Added after the fixed slots. The callback run by a background open
     // once connected; ports without background open refuse it (50).
     virtual bool SetOpenCallback(PortOpenCallback callback, void* context);
+    // Appends the settings in walk order.
+    virtual void ListProperties(PropertyList& out) = 0;
 
-    bool PauseReader() { return AsyncRead(kReaderPause, nullptr, nullptr, nullptr); }
-    bool ResumeReader() { return AsyncRead(kReaderResume, nullptr, nullptr, nullptr); }
+    // The settings in walk order; safe on any thread.
+    PropertyList Properties()
+    {
+        PropertyList list;
+        ListProperties(list);
+        return list;
+    }
+
+    // Pauses and resumes the background reader. Counted: the reader runs
+    // again when every pause has been resumed. A first pause waits until
+    // the reader has stopped reading (after its current callback returns).
+    virtual bool PauseReader() = 0;
+    virtual bool ResumeReader() = 0;
 
 protected:
     // Calls the monitor hook, if one is installed.
@@ -102,22 +109,10 @@ protected:
     bool SetPropertyByName(const _PROPDEF* table, std::string_view name, const CVariant& value);
 
 private:
-    std::shared_mutex m_monitorLock;
-    PortMonitor m_monitor = nullptr;
-    void* m_monitorContext = nullptr;
+    CHook<PortMonitor> m_monitor;
 };
 
 // Waits while `isOpen` reports a background open under way (false with
 // 997); true once open, false with the open's error or 1460 at the deadline.
 bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs);
 
-// The per-class cursor of GetNextProperty.
-class CPropertyCursor {
-public:
-    explicit CPropertyCursor(const _PROPDEF* table) : m_table(table) {}
-    bool Next(_PROPDEF& entry, bool restart);
-
-private:
-    const _PROPDEF* m_table;
-    std::atomic<size_t> m_next{0};
-};

@@ -20,7 +20,7 @@ const _PROPOPT kStopOptions[] = {
     {"1", CPortIO_Com::kStop1}, {"1.5", CPortIO_Com::kStop1_5}, {"2", CPortIO_Com::kStop2}, {nullptr, 0},
 };
 
-CPropertyCursor s_cursor(CPortIO_Com::kProperties);
+CPropertyCursor s_cursor;
 
 struct BaudCode {
     int32_t baud;
@@ -140,7 +140,9 @@ std::string CPortIO_Com::DevicePath(const std::string& name)
     return "/dev/" + name;
 }
 
-bool CPortIO_Com::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(entry, restart); }
+bool CPortIO_Com::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(Properties(), entry, restart); }
+
+void CPortIO_Com::ListProperties(PropertyList& out) { AppendProperties(out, kProperties); }
 
 bool CPortIO_Com::GetProperty(int32_t id, CVariant& value)
 {
@@ -287,6 +289,8 @@ bool CPortIO_Com::ConfigureDevice(int fd, const Settings& s)
         SetLastErrFromErrno();
         return false;
     }
+    m_foundSettings = t;
+    m_haveFoundSettings = true;
     if (!MakeLineSettings(t, s.baud, s.byteSize, s.parity, s.stop))
         return false;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
@@ -316,6 +320,9 @@ bool CPortIO_Com::Open()
     }
     if (!ConfigureDevice(fd, s)) {
         uint32_t code = GetLastErr();
+        if (m_haveFoundSettings)
+            (void)tcsetattr(fd, TCSANOW, &m_foundSettings);
+        m_haveFoundSettings = false;
         ::close(fd);
         return failWith(code);
     }
@@ -336,6 +343,9 @@ void CPortIO_Com::BeforeClose(int fd)
 {
     int lines = TIOCM_DTR | TIOCM_RTS;
     (void)ioctl(fd, TIOCMBIC, &lines);
+    if (m_haveFoundSettings)
+        (void)tcsetattr(fd, TCSANOW, &m_foundSettings);
+    m_haveFoundSettings = false;
 }
 
 bool CPortIO_Com::IsOpen()

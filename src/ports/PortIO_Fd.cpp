@@ -1,6 +1,10 @@
 #include "ports/PortIO_Fd.h"
 
+#include <string>
+#include <system_error>
+
 #include "base/Error.h"
+#include "base/Trace.h"
 
 #include <cerrno>
 #include <chrono>
@@ -14,7 +18,7 @@ int newEpoll()
 {
     int fd = epoll_create1(EPOLL_CLOEXEC);
     if (fd < 0)
-        throw std::runtime_error("epoll_create1 failed");
+        throw std::system_error(errno, std::generic_category(), "epoll_create1");
     return fd;
 }
 
@@ -55,6 +59,8 @@ void CPortIO_Fd::Attach(int fd)
     if (m_fd >= 0)
         CloseDescriptor();
     m_fd = fd;
+    if (trace::On(trace::Ports))
+        trace::Write(trace::Ports, this, "open", nullptr, 0, "fd " + std::to_string(fd));
     if (fd >= 0) {
         watch(m_readSet.get(), fd, kDeviceTag);
         watch(m_waitSet.get(), fd, kDeviceTag);
@@ -63,6 +69,8 @@ void CPortIO_Fd::Attach(int fd)
 
 void CPortIO_Fd::CloseDescriptor()
 {
+    if (trace::On(trace::Ports))
+        trace::Write(trace::Ports, this, "close");
     epoll_ctl(m_readSet.get(), EPOLL_CTL_DEL, m_fd, nullptr);
     epoll_ctl(m_waitSet.get(), EPOLL_CTL_DEL, m_fd, nullptr);
     ::close(m_fd);
@@ -126,6 +134,8 @@ int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause)
             if (timeoutMs < 0)
                 continue;
             SetLastErr(err::Timeout);
+            if (trace::On(trace::Ports))
+                trace::Write(trace::Ports, this, "time-out", nullptr, 0, std::to_string(timeoutMs) + " ms");
             return -1;
         }
         bool readable = false, paused = false;
@@ -210,11 +220,11 @@ bool CPortIO_Fd::ReadExact(void* buffer, int count, int timeoutMs)
     auto* out = static_cast<uint8_t*>(buffer);
     int got = 0;
     while (got < count) {
-        if (WaitReadable(timeoutMs, false) <= 0)
+        const int n = WaitReadable(timeoutMs, false) > 0 ? ReadExactStep(out + got, count - got) : -1;
+        if (n < 0) {
+            TraceError("read");
             return false;
-        int n = ReadExactStep(out + got, count - got);
-        if (n < 0)
-            return false;
+        }
         got += n;
     }
     SetLastErr(err::Success);
@@ -253,15 +263,16 @@ bool CPortIO_Fd::Write(const void* buffer, int count)
                 continue;
             if (errno != EAGAIN) {
                 SetLastErrFromErrno();
+                TraceError("write");
                 return false;
             }
             int woke = WaitForAny({CWaitItem::Of(m_abort), CWaitItem::Fd(m_fd, POLLOUT)}, kInfinite);
-            if (woke == 0) {
+            if (woke == 0)
                 SetLastErr(err::Aborted);
+            if (woke != 1) {
+                TraceError("write");
                 return false;
             }
-            if (woke != 1)
-                return false;
         }
     }
     // Outside the descriptor lock: a slow hook must not hold up Close.
@@ -270,7 +281,14 @@ bool CPortIO_Fd::Write(const void* buffer, int count)
     return true;
 }
 
-bool CPortIO_Fd::AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare)
+bool CPortIO_Fd::AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError)
 {
-    return m_reader.Command(callback, context, onError, spare, ReadyForReader());
+    return m_reader.Start(callback, context, onError, ReadyForReader());
+}
+
+void CPortIO_Fd::TraceError(const char* operation)
+{
+    if (trace::On(trace::Ports))
+        trace::Write(trace::Ports, this, "error", nullptr, 0,
+                     std::string(operation) + " ->" + std::to_string(GetLastErr()));
 }

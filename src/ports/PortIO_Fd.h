@@ -21,7 +21,9 @@ class CPortIO_Fd : public CPortIO {
 public:
     bool ReadExact(void* buffer, int count, int timeoutMs) override;
     bool Write(const void* buffer, int count) override;
-    bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare) override;
+    bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError = nullptr) override;
+    bool PauseReader() override { return m_reader.Pause(ReadyForReader()); }
+    bool ResumeReader() override { return m_reader.Resume(ReadyForReader()); }
     CEvent& GetDataEvent() override { return m_dataReady; }
     void Close() override;
 
@@ -90,6 +92,8 @@ private:
 
     // Under the exclusive descriptor lock.
     void CloseDescriptor();
+    // Traces the failure of `operation` with the last error.
+    void TraceError(const char* operation);
 
     int m_fd = -1;
     EpollSet m_readSet;  // abort, device

@@ -20,7 +20,7 @@ const _PROPOPT kSocketTypeOptions[] = {
 const _PROPOPT kProxyTypeOptions[] = {
     {"SOCKS4", CPortIO_Socket::kSocks4}, {"SOCKS5", CPortIO_Socket::kSocks5}, {"HTTP", CPortIO_Socket::kHttp}, {nullptr, 0}};
 
-CPropertyCursor s_cursor(CPortIO_Socket::kProperties);
+CPropertyCursor s_cursor;
 
 bool failWith(uint32_t code)
 {
@@ -110,7 +110,9 @@ CPortIO_Socket::CPortIO_Socket() : CPortIO_Fd(CPortReader::Policy{.errorCallback
 
 CPortIO_Socket::~CPortIO_Socket() { Close(); }
 
-bool CPortIO_Socket::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(entry, restart); }
+bool CPortIO_Socket::GetNextProperty(_PROPDEF& entry, bool restart) { return s_cursor.Next(Properties(), entry, restart); }
+
+void CPortIO_Socket::ListProperties(PropertyList& out) { AppendProperties(out, kProperties); }
 
 CPortIO_Socket::Settings CPortIO_Socket::CopySettings() const
 {
@@ -246,8 +248,11 @@ bool CPortIO_Socket::Open()
 
 void CPortIO_Socket::BackgroundOpen()
 {
-    bool ok = Connect();
-    if (ok) {
+    // The open callback may throw (a crate-list miss); its text must reach
+    // whoever asks IsOpen, not end the program.
+    const bool ok = CatchToLastError([this] {
+        if (!Connect())
+            return false;
         PortOpenCallback callback;
         void* context;
         {
@@ -255,14 +260,18 @@ void CPortIO_Socket::BackgroundOpen()
             callback = m_openCallback;
             context = m_openContext;
         }
-        if (callback && !callback(this, context)) {
-            uint32_t code = GetLastErr();
-            Close();
-            SetLastErr(code == err::Success ? err::Aborted : code);
-            ok = false;
-        }
+        return !callback || callback(this, context);
+    });
+    if (!ok) {
+        const uint32_t code = GetLastErr() == err::Success ? err::Aborted : GetLastErr();
+        const std::string text = LastErrText();
+        Close();
+        std::lock_guard lock(m_stateLock);
+        m_openErrorText = text;
+        m_openResult = code;
+    } else {
+        m_openResult = err::Success;
     }
-    m_openResult = ok ? err::Success : GetLastErr();
     m_opening = false;
 }
 
@@ -282,7 +291,12 @@ bool CPortIO_Socket::IsOpen()
 {
     if (m_opening)
         return failWith(err::IoPending);
-    SetLastErr(m_openResult);
+    if (const uint32_t result = m_openResult; result != err::Success) {
+        std::lock_guard lock(m_stateLock);
+        SetLastErr(result, m_openErrorText);
+    } else {
+        SetLastErr(err::Success);
+    }
     std::shared_lock fdLock(m_fdLock);
     return fd() >= 0;
 }

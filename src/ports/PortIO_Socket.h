@@ -39,6 +39,7 @@ public:
     ~CPortIO_Socket() override;
 
     bool GetNextProperty(_PROPDEF& entry, bool restart) override;
+    void ListProperties(PropertyList& out) override;
     bool GetProperty(int32_t id, CVariant& value) override;
     bool SetProperty(std::string_view name, const CVariant& value) override;
     bool SetPropertyById(int32_t id, const CVariant& value) override;
@@ -111,4 +112,5 @@ private:
     std::thread m_openThread;
     std::atomic<bool> m_opening{false};
     std::atomic<uint32_t> m_openResult{0};
+    std::string m_openErrorText;  // guarded by m_stateLock; set with m_openResult
 };

@@ -18,30 +18,39 @@ CPortReader::~CPortReader()
         m_thread.detach();
 }
 
-bool CPortReader::Command(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare,
-                          bool portReady)
+bool CPortReader::Start(PortDataCallback callback, void* context, PortErrorCallback onError, bool portReady)
 {
     std::unique_lock lock(m_lock);
-    bool ok = true;
-    if (callback == kReaderPause) {
-        ok = PauseLocked(lock);
-    } else if (callback == kReaderResume) {
-        if (m_pauseCount > 0 && --m_pauseCount == 0)
-            m_changed.notify_all();
-    } else {
-        if (!portReady) {
-            SetLastErr(err::NotOpen);
-            return false;
-        }
-        m_callback = callback;
-        m_context = context;
-        m_onError = onError;
-        m_spare = spare;
+    if (!portReady) {
+        SetLastErr(err::NotOpen);
+        return false;
     }
+    m_callback = callback;
+    m_context = context;
+    m_onError = onError;
+    StartIfWantedLocked(portReady);
+    SetLastErr(err::Success);
+    return true;
+}
+
+bool CPortReader::Pause(bool portReady)
+{
+    std::unique_lock lock(m_lock);
+    const bool ok = PauseLocked(lock);
     StartIfWantedLocked(portReady);
     if (ok)
         SetLastErr(err::Success);
     return ok;
+}
+
+bool CPortReader::Resume(bool portReady)
+{
+    std::unique_lock lock(m_lock);
+    if (m_pauseCount > 0 && --m_pauseCount == 0)
+        m_changed.notify_all();
+    StartIfWantedLocked(portReady);
+    SetLastErr(err::Success);
+    return true;
 }
 
 bool CPortReader::PauseLocked(std::unique_lock<std::mutex>& lock)
@@ -119,6 +128,23 @@ void CPortReader::WaitUntilOpened()
 
 void CPortReader::Run()
 {
+    // A callback that throws ends the reader like a failed wait, with the
+    // exception as the error, instead of ending the program.
+    uint32_t lastError = err::Success;
+    if (!CatchToLastError([&] {
+            lastError = ReadLoop();
+            return true;
+        }))
+        lastError = GetLastErr();
+    std::lock_guard lock(m_lock);
+    m_running = false;
+    m_parked = false;
+    m_changed.notify_all();
+    SetLastErr(lastError);
+}
+
+uint32_t CPortReader::ReadLoop()
+{
     if (m_policy.waitForOpen)
         WaitUntilOpened();
     uint32_t lastError = err::Success;
@@ -160,9 +186,5 @@ void CPortReader::Run()
             break;
         callback(&m_port, context);
     }
-    std::lock_guard lock(m_lock);
-    m_running = false;
-    m_parked = false;
-    m_changed.notify_all();
-    SetLastErr(lastError);
+    return lastError;
 }

@@ -27,10 +27,11 @@ public:
     CPortReader(const CPortReader&) = delete;
     CPortReader& operator=(const CPortReader&) = delete;
 
-    // AsyncRead: start with a callback, or kReaderPause / kReaderResume.
     // portReady tells whether the port can be read (open or opening).
-    bool Command(PortDataCallback callback, void* context, PortErrorCallback onError, void* spare,
-                 bool portReady);
+    bool Start(PortDataCallback callback, void* context, PortErrorCallback onError, bool portReady);
+    // Counted: the reader runs again when every pause has been resumed.
+    bool Pause(bool portReady);
+    bool Resume(bool portReady);
 
     // For Close: ends the reader (and wakes pausers waiting for it), joins
     // it unless called on the reader's own thread, and clears the pauses.
@@ -41,6 +42,8 @@ public:
 
 private:
     void Run();
+    // The wait-and-call loop; returns the error that ended it.
+    uint32_t ReadLoop();
     void WaitUntilOpened();
     bool PauseLocked(std::unique_lock<std::mutex>& lock);
     void StartIfWantedLocked(bool portReady);
@@ -60,5 +63,4 @@ private:
     PortDataCallback m_callback = nullptr;
     void* m_context = nullptr;
     PortErrorCallback m_onError = nullptr;
-    void* m_spare = nullptr;
 };

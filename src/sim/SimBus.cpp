@@ -38,7 +38,12 @@ bool CSimBus::Start()
     simio::SetNonBlocking(m_master);
     m_path = name;
     m_stop.Reset();
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        CatchToLastError([this] {
+            run();
+            return true;
+        });
+    });
     return true;
 }
 

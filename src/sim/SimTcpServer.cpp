@@ -46,7 +46,12 @@ bool CSimTcpServer::Start(uint16_t port, const std::string& address)
     }
     m_port = ntohs(sa.sin_port);
     m_stop.Reset();
-    m_acceptThread = std::thread([this] { acceptLoop(); });
+    m_acceptThread = std::thread([this] {
+        CatchToLastError([this] {
+            acceptLoop();
+            return true;
+        });
+    });
     return true;
 }
 
@@ -127,7 +132,10 @@ void CSimTcpServer::acceptLoop()
         CSimTcpClient* raw = client.get();
         m_clients.push_back(std::move(client));
         raw->thread = std::thread([this, raw] {
-            m_serve(*raw);
+            CatchToLastError([&] {
+                m_serve(*raw);
+                return true;
+            });
             std::lock_guard w(raw->writeLock);
             shutdown(raw->fd, SHUT_RDWR);
             raw->done = true;

@@ -1,6 +1,7 @@
 #include "web/HttpFetch.h"
 
 #include "base/Error.h"
+#include "base/Trace.h"
 #include "language/Match.h"
 #include "web/HttpFetchFile.h"
 
@@ -110,10 +111,18 @@ CHttpFetch::~CHttpFetch() = default;
 bool CHttpFetch::Open(const std::string& url)
 {
     Close();
-    m_file = std::make_unique<CHttpFile>(url, m_connectMs, m_stallSeconds);
+    try {
+        m_file = std::make_unique<CHttpFile>(url, m_connectMs, m_stallSeconds);
+    } catch (const CInternetException& e) {
+        if (trace::On(trace::Http))
+            trace::Write(trace::Http, this, "error", nullptr, 0, url + " ->" + std::to_string(e.GetError()) + " " + e.what());
+        throw;
+    }
     m_contentLength = ContentLengthOf(m_file->GetRawHeaders());
     m_count = 0;
     int status = m_file->GetStatus();
+    if (trace::On(trace::Http))
+        trace::Write(trace::Http, this, "open", nullptr, 0, url + " status " + std::to_string(status));
     if (status >= 200 && status <= 299)
         return true;
     if (status == 404)
@@ -121,7 +130,12 @@ bool CHttpFetch::Open(const std::string& url)
     return false;
 }
 
-void CHttpFetch::Close() { m_file.reset(); }
+void CHttpFetch::Close()
+{
+    if (m_file && trace::On(trace::Http))
+        trace::Write(trace::Http, this, "close", nullptr, 0, std::to_string(m_count) + " bytes read");
+    m_file.reset();
+}
 
 CByteStream* CHttpFetch::GetFile() { return m_file.get(); }
 

@@ -1,8 +1,15 @@
 #pragma once
 // Reads web pages and files over HTTP(S): a page into memory, a file to disk
 // with progress and cancel, or the body as a stream for a reader.
+//
+// Threads: one CHttpFetch serves one thread at a time (the open transfer is
+// its state); workers that fetch at once each use their own. Every call
+// blocks until the server answers or the transfer ends, so the GUI thread
+// never calls it: a worker does, and a download is stopped through the
+// progress callback's answer.
 
 #include "base/ByteStream.h"
+#include "base/Error.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,13 +21,10 @@ class CHttpFile;
 
 // A failure of the internet client itself (no network, bad or non-HTTP URL,
 // a broken transfer), with one of the program's error codes.
-class CInternetException : public std::runtime_error {
+class CInternetException : public CCodedError {
 public:
-    CInternetException(uint32_t error, const std::string& message) : std::runtime_error(message), m_error(error) {}
-    uint32_t GetError() const { return m_error; }
-
-private:
-    uint32_t m_error;
+    CInternetException(uint32_t error, const std::string& message) : CCodedError(error, message) {}
+    uint32_t GetError() const { return code(); }
 };
 
 // Reasons passed to and answers expected from the download progress

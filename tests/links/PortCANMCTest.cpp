@@ -229,8 +229,9 @@ TEST_F(CanSim, CanAllChoosesThePathAndChainsTheSettings)
     ASSERT_TRUE(link.Command(&version, 1, &r, count)) << GetLastErr();
     EXPECT_EQ(r.id, 4);
 
+    CPortCAN* gateway = link.Active();
     ASSERT_TRUE(link.SetPropertyById(CPortCAN_All::kCANIOType, CVariant::FromInt(1)));
-    EXPECT_FALSE(link.Node().IsOpen()) << "the gateway link was closed";
+    EXPECT_FALSE(gateway->IsOpen()) << "the gateway link was closed";
     auto compatible = names();
     ASSERT_GE(compatible.size(), 2u);
     EXPECT_EQ(compatible[1], "IOType");

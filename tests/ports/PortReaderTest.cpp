@@ -83,7 +83,7 @@ protected:
         ASSERT_TRUE(port.SetPropertyById(CPortIO_Com::kComName, CVariant::FromString(pty.path())));
         ASSERT_TRUE(port.Open());
     }
-    bool Start() { return port.AsyncRead(Sink::OnData, &sink, nullptr, nullptr); }
+    bool Start() { return port.AsyncRead(Sink::OnData, &sink); }
 
     PtyPair pty;
     CPortIO_Com port;
@@ -215,7 +215,7 @@ TEST_F(Reader, ErrorCallbackGetsTheErrorAndEndsTheReader)
             return false;
         }
     } errors;
-    ASSERT_TRUE(port.AsyncRead(Errors::OnData, &errors, Errors::OnError, nullptr));
+    ASSERT_TRUE(port.AsyncRead(Errors::OnData, &errors, Errors::OnError));
     pty.HangUp();
     auto t0 = Clock::now();
     for (;;) {

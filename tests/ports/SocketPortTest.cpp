@@ -178,7 +178,7 @@ TEST(SocketPort, ListenerReaderAcceptsEachPendingClient)
     } server;
     CPortIO_Socket listener;
     ASSERT_TRUE(listener.OpenSpec("0:server"));
-    ASSERT_TRUE(listener.AsyncRead(Server::OnClientWaiting, &server, nullptr, nullptr));
+    ASSERT_TRUE(listener.AsyncRead(Server::OnClientWaiting, &server));
     std::vector<Fd> clients;
     for (int i = 0; i < 3; ++i)
         clients.push_back(ConnectTo(listener.GetLocalPort()));
@@ -294,7 +294,7 @@ TEST(SocketPort, BackgroundOpenFailureAndReaderStartedWhileOpening)
                 self->text.append(buf, static_cast<size_t>(n));
         }
     } got;
-    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got, nullptr, nullptr)) << "a reader may start while opening";
+    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got)) << "a reader may start while opening";
     gate.entered.get_future().wait();
     gate.verdict.set_value(true);
     t0 = Clock::now();
@@ -329,6 +329,41 @@ TEST(SocketPort, CloseDuringABackgroundOpenEndsIt)
     gate.verdict.set_value(true);
     ASSERT_EQ(closer.wait_for(2000ms), std::future_status::ready);
     EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(SocketPort, AnOpenCallbackThatThrowsFailsTheOpenWithItsText)
+{
+    LoopbackServer echo(EchoSession);
+    CPortIO_Socket port;
+    ASSERT_TRUE(port.SetOpenCallback(
+        [](CPortIO*, void*) -> bool { throw CCodedError(err::NotFound, "No crate YB0 S5 MB1 in the crate list"); },
+        nullptr));
+    ASSERT_TRUE(Configure(port, CPortIO_Socket::kTcp, "127.0.0.1", echo.port()));
+    ASSERT_TRUE(port.SetPropertyById(CPortIO_Socket::kOpenAsync, CVariant::FromBool(true)));
+    ASSERT_TRUE(port.Open());
+    auto t0 = Clock::now();
+    while (!port.IsOpen() && GetLastErr() == err::IoPending && msSince(t0) < 2000)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(GetLastErr(), err::NotFound);
+    EXPECT_EQ(formatErrorText("Open Error:", GetLastErr()), "Open Error: ->2\nNo crate YB0 S5 MB1 in the crate list\n");
+}
+
+TEST(SocketPort, AReaderCallbackThatThrowsEndsOnlyTheReader)
+{
+    LoopbackServer echo(EchoSession);
+    CPortIO_Socket port;
+    ASSERT_TRUE(Configure(port, CPortIO_Socket::kTcp, "127.0.0.1", echo.port()));
+    ASSERT_TRUE(port.Open());
+    ASSERT_TRUE(port.AsyncRead([](CPortIO*, void*) { throw std::runtime_error("from a reader callback"); }, nullptr));
+    ASSERT_TRUE(port.Write("x", 1));
+    std::this_thread::sleep_for(50ms);
+    auto pauser = std::async(std::launch::async, [&port] { return port.PauseReader(); });
+    ASSERT_EQ(pauser.wait_for(2000ms), std::future_status::ready) << "a pause does not wait for a dead reader";
+    port.ResumeReader();
+    char buf[4];
+    EXPECT_EQ(port.Read(buf, sizeof buf), 1) << "the port still works";
+    port.Close();
 }
 
 // microsocks on a free loopback port, stopped with the test.
@@ -529,7 +564,7 @@ TEST(SocketPort, ReaderEndsWhenThePeerCloses)
     } got;
     CPortIO_Socket port;
     ASSERT_TRUE(port.OpenSpec("127.0.0.1:" + std::to_string(server.port())));
-    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got, nullptr, nullptr));
+    ASSERT_TRUE(port.AsyncRead(Got::OnData, &got));
     auto t0 = Clock::now();
     while (got.bytes < 3 && msSince(t0) < 2000)
         std::this_thread::sleep_for(2ms);
