@@ -47,8 +47,7 @@ void usage(FILE* out)
 // Sets a link setting by its shown name; choices take their option name or number.
 bool setLink(CPortMC_All& link, const std::string& name, const std::string& text)
 {
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
+    for (const _PROPDEF& e : link.Properties()) {
         if (strcasecmp(e.name, name.c_str()) != 0)
             continue;
         if (e.options) {

@@ -278,7 +278,7 @@ bool CRelayServer::RunCommand(const uint8_t* command, int count, uint8_t* reply,
             m_readerPaused = true;
         }
         if (pause)
-            m_link.AsyncRead(kLinkReaderPause, nullptr);
+            m_link.PauseReader();
         // A TCP link may still be connecting in the background.
         ok = m_link.WaitUntilOpen(timeoutMs);
         if (ok) {
@@ -301,12 +301,14 @@ bool CRelayServer::RunCommand(const uint8_t* command, int count, uint8_t* reply,
 
 CPortIO* CRelayServer::ActivePort()
 {
-    switch (m_link.GetIOType()) {
-    case CPortMC_All::kPrimary: return &m_link.Primary().Port();
-    case CPortMC_All::kSecondary: return &m_link.Secondary().Port();
-    case CPortMC_All::kTcp: return &m_link.Tcp().Port();
-    default: return nullptr;
-    }
+    CPortMC* link = m_link.Active();
+    if (auto* primary = dynamic_cast<CPortMC_Pri*>(link))
+        return &primary->Port();
+    if (auto* secondary = dynamic_cast<CPortMC_Sec*>(link))
+        return &secondary->Port();
+    if (auto* tcp = dynamic_cast<CPortMC_Tcp*>(link))
+        return &tcp->Port();
+    return nullptr;
 }
 
 void CRelayServer::StartIdleWatch()
@@ -344,7 +346,7 @@ void CRelayServer::IdleLoop()
             continue;
         m_readerPaused = false;
         lock.unlock();
-        m_link.AsyncRead(kLinkReaderResume, nullptr);
+        m_link.ResumeReader();
         lock.lock();
     }
 }

@@ -37,14 +37,11 @@ const _PROPDEF CRelaySettings::kProperties[] = {
     {nullptr, 0, VarType::Null, nullptr},
 };
 
-bool CRelaySettings::GetNextProperty(_PROPDEF& entry, bool restart)
+PropertyList CRelaySettings::Properties()
 {
-    if (restart)
-        m_cursor = 0;
-    if (!kProperties[m_cursor].name)
-        return false;
-    entry = kProperties[m_cursor++];
-    return true;
+    PropertyList list;
+    AppendProperties(list, kProperties);
+    return list;
 }
 
 bool CRelaySettings::GetProperty(int32_t id, CVariant& value) const

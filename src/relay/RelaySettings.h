@@ -41,8 +41,8 @@ public:
         int32_t writeDeadline = 5000;    // ms a client may leave its replies unread
     };
 
-    // Walks kProperties: restart starts at the first entry; false after the last.
-    bool GetNextProperty(_PROPDEF& entry, bool restart);
+    // The settings in table order.
+    static PropertyList Properties();
     bool GetProperty(int32_t id, CVariant& value) const;
     // Converts and checks the value; false with 87 when it is out of range
     // or does not parse (the setting keeps its value).
@@ -57,5 +57,4 @@ public:
 
 private:
     Values m_values;
-    size_t m_cursor = 0;
 };

@@ -37,13 +37,12 @@ bool IsLeftOutOfServerProfile(int32_t id) { return std::find(std::begin(kLeftOut
 std::vector<ProfileValue> SaveServerProfile(CPortMC_All& link, CRelaySettings& settings)
 {
     std::vector<ProfileValue> values;
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
+    for (const _PROPDEF& e : link.Properties()) {
         CVariant v;
         if (!IsLeftOutOfServerProfile(e.id) && link.GetProperty(e.id, v))
             values.push_back(valueOf(e, v));
     }
-    for (bool more = settings.GetNextProperty(e, true); more; more = settings.GetNextProperty(e, false)) {
+    for (const _PROPDEF& e : settings.Properties()) {
         CVariant v;
         if (settings.GetProperty(e.id, v))
             values.push_back(valueOf(e, v));
@@ -54,15 +53,17 @@ std::vector<ProfileValue> SaveServerProfile(CPortMC_All& link, CRelaySettings& s
 void LoadServerProfile(CPortMC_All& link, CRelaySettings& settings,
                        const std::function<const ProfileValue*(const std::string& key)>& find)
 {
-    // "IOType" comes first, so the walk goes on into the link it chose.
-    _PROPDEF e;
-    for (bool more = link.GetNextProperty(e, true); more; more = link.GetNextProperty(e, false)) {
-        if (IsLeftOutOfServerProfile(e.id))
+    // "IOType" first: it decides which settings the link has.
+    const _PROPDEF* ioType = FindPropertyById(CPortMC_All::kProperties, CPortMC_All::kIOType);
+    if (const ProfileValue* p = find(ioType->name))
+        link.SetPropertyById(ioType->id, variantOf(ioType->type, *p));
+    for (const _PROPDEF& e : link.Properties()) {
+        if (e.id == CPortMC_All::kIOType || IsLeftOutOfServerProfile(e.id))
             continue;
         if (const ProfileValue* p = find(e.name))
             link.SetPropertyById(e.id, variantOf(e.type, *p));
     }
-    for (bool more = settings.GetNextProperty(e, true); more; more = settings.GetNextProperty(e, false)) {
+    for (const _PROPDEF& e : settings.Properties()) {
         if (const ProfileValue* p = find(e.name))
             settings.SetPropertyById(e.id, variantOf(e.type, *p));
     }

@@ -22,15 +22,15 @@ TEST(RelaySettings, TableListsEverySettingWithItsDefault)
         {"MaxClients", 905, CVariant::FromInt(16)},      {"FrameDeadline", 906, CVariant::FromInt(500)},
         {"MaxCmdTimeOut", 907, CVariant::FromInt(60000)}, {"WriteDeadline", 908, CVariant::FromInt(5000)},
     };
-    _PROPDEF e;
     size_t i = 0;
-    for (bool more = s.GetNextProperty(e, true); more; more = s.GetNextProperty(e, false), ++i) {
+    for (const _PROPDEF& e : s.Properties()) {
         ASSERT_LT(i, std::size(expected));
         EXPECT_STREQ(e.name, expected[i].name);
         EXPECT_EQ(e.id, expected[i].id);
         CVariant v;
         ASSERT_TRUE(s.GetProperty(e.id, v));
         EXPECT_EQ(v, expected[i].value) << e.name;
+        ++i;
     }
     EXPECT_EQ(i, std::size(expected));
 }
@@ -53,9 +53,8 @@ TEST(RelaySettings, ValuesAreCheckedAndRefusedOnesLeaveTheOldValue)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.text);
         CRelaySettings s;
-        _PROPDEF e;
         int32_t id = 0;
-        for (bool more = s.GetNextProperty(e, true); more; more = s.GetNextProperty(e, false))
+        for (const _PROPDEF& e : s.Properties())
             if (strcasecmp(e.name, c.name) == 0)
                 id = e.id;
         CVariant before;
