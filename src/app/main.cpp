@@ -1,5 +1,6 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
+#include "relay/ui/RelayWindows.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
+    RegisterRelayWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);
     if (!options.screenshotDir.isEmpty())

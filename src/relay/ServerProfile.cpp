@@ -50,21 +50,20 @@ std::vector<ProfileValue> SaveServerProfile(CPortMC_All& link, CRelaySettings& s
     return values;
 }
 
-void LoadServerProfile(CPortMC_All& link, CRelaySettings& settings,
-                       const std::function<const ProfileValue*(const std::string& key)>& find)
+void LoadServerProfile(CPortMC_All& link, CRelaySettings& settings, const ProfileLookup& find)
 {
     // "IOType" first: it decides which settings the link has.
     const _PROPDEF* ioType = FindPropertyById(CPortMC_All::kProperties, CPortMC_All::kIOType);
-    if (const ProfileValue* p = find(ioType->name))
+    if (const ProfileValue* p = find(ioType->name, false))
         link.SetPropertyById(ioType->id, variantOf(ioType->type, *p));
     for (const _PROPDEF& e : link.Properties()) {
         if (e.id == CPortMC_All::kIOType || IsLeftOutOfServerProfile(e.id))
             continue;
-        if (const ProfileValue* p = find(e.name))
+        if (const ProfileValue* p = find(e.name, e.type == VarType::String))
             link.SetPropertyById(e.id, variantOf(e.type, *p));
     }
     for (const _PROPDEF& e : settings.Properties()) {
-        if (const ProfileValue* p = find(e.name))
+        if (const ProfileValue* p = find(e.name, e.type == VarType::String))
             settings.SetPropertyById(e.id, variantOf(e.type, *p));
     }
 }

@@ -29,10 +29,10 @@ struct ProfileValue {
 std::vector<ProfileValue> SaveServerProfile(CPortMC_All& link, CRelaySettings& settings);
 
 // Applies stored values along the same walk; `find` returns the value
-// stored under a key, or null to keep the setting as it is. A value the
-// setting refuses is passed over.
-void LoadServerProfile(CPortMC_All& link, CRelaySettings& settings,
-                       const std::function<const ProfileValue*(const std::string& key)>& find);
+// stored under a key (as text when isText, else as a number), or null to
+// keep the setting as it is. A value the setting refuses is passed over.
+using ProfileLookup = std::function<const ProfileValue*(const std::string& key, bool isText)>;
+void LoadServerProfile(CPortMC_All& link, CRelaySettings& settings, const ProfileLookup& find);
 
 // Whether the server profile leaves out the link setting with this id.
 bool IsLeftOutOfServerProfile(int32_t id);

@@ -26,13 +26,13 @@ CSpy::~CSpy()
     m_thread.join();
 }
 
-void CSpy::Watch(CSpyDistribution* target)
+void CSpy::Watch(CSpyTarget* target)
 {
     if (m_target)
-        m_target->Register(0, &m_writer);
+        m_target->RegisterSpy(0, &m_writer);
     m_target = target;
     if (m_target)
-        m_target->Register(CSpyDistribution::FlagsFor(m_printRX, m_printTX), &m_writer);
+        m_target->RegisterSpy(CSpyDistribution::FlagsFor(m_printRX, m_printTX), &m_writer);
 }
 
 void CSpy::SetPrint(bool printRX, bool printTX)
@@ -40,7 +40,7 @@ void CSpy::SetPrint(bool printRX, bool printTX)
     m_printRX = printRX;
     m_printTX = printTX;
     if (m_target)
-        m_target->Register(CSpyDistribution::FlagsFor(printRX, printTX), &m_writer);
+        m_target->RegisterSpy(CSpyDistribution::FlagsFor(printRX, printTX), &m_writer);
 }
 
 bool CSpy::LoadDecodeFile(const std::string& path)
@@ -77,6 +77,12 @@ bool CSpy::DecodeFileChanged() const
     return now.tv_sec != m_decodeTime.tv_sec || now.tv_nsec != m_decodeTime.tv_nsec;
 }
 
+void CSpy::AcceptDecodeFileChange()
+{
+    std::lock_guard lock(m_decodeLock);
+    modificationTime(m_decodePath, m_decodeTime);
+}
+
 void CSpy::Print(const _MCDATA& record)
 {
     const bool wanted = record.direction == _MCDATA::kReceived ? m_printRX.load() : m_printTX.load();
@@ -92,6 +98,8 @@ void CSpy::PrintLoop()
 {
     _MCDATA record;
     // Read gives what is left after Close, then false.
-    while (m_ring.Read(record))
+    while (m_ring.Read(record)) {
+        (record.direction == _MCDATA::kReceived ? m_rxBytes : m_txBytes) += record.length;
         Print(record);
+    }
 }

@@ -35,8 +35,8 @@ public:
 
     // Leaves the current target (if any) and joins `target` (null: none)
     // with the print flags.
-    void Watch(CSpyDistribution* target);
-    CSpyDistribution* Target() const { return m_target; }
+    void Watch(CSpyTarget* target);
+    CSpyTarget* Target() const { return m_target; }
     // "PrintRX" and "PrintTX": what is registered for and printed.
     void SetPrint(bool printRX, bool printTX);
     // "EnDecode" and "EnTime".
@@ -50,8 +50,15 @@ public:
     // Whether the loaded file's modification time differs from the one
     // read (checked by the owner's one-second timer).
     bool DecodeFileChanged() const;
+    // Takes the file's present modification time as the one read, so that
+    // a change is reported once.
+    void AcceptDecodeFileChange();
+    const std::string& DecodeFile() const { return m_decodePath; }
 
     CSpyWriter& Writer() { return m_writer; }
+    // Bytes of the records taken; drained by the owner's rate line.
+    std::atomic<uint32_t>& ReceivedBytes() { return m_rxBytes; }
+    std::atomic<uint32_t>& SentBytes() { return m_txBytes; }
 
 private:
     void PrintLoop();
@@ -60,7 +67,9 @@ private:
     CStdOut& m_out;
     CFifo<_MCDATA> m_ring;
     CSpyWriter m_writer;
-    CSpyDistribution* m_target = nullptr;
+    CSpyTarget* m_target = nullptr;
+    std::atomic<uint32_t> m_rxBytes{0};
+    std::atomic<uint32_t> m_txBytes{0};
     std::atomic<bool> m_printRX{true};
     std::atomic<bool> m_printTX{true};
     std::atomic<bool> m_decode{true};

@@ -21,13 +21,23 @@
 
 using CSpyWriter = CFifoWr<_MCDATA>;
 
-class CSpyDistribution {
+// Whatever a spy can watch.
+class CSpyTarget {
+public:
+    virtual ~CSpyTarget() = default;
+    // Bit 0 of flags: the writer wants sent records, bit 1: received
+    // records; 0 takes it off both lists.
+    virtual void RegisterSpy(unsigned flags, CSpyWriter* writer) = 0;
+};
+
+class CSpyDistribution : public CSpyTarget {
 public:
     enum Flags : unsigned { kWantSent = 1, kWantReceived = 2 };
 
     // Bit 0 set adds the writer to the sent list, clear removes it; bit 1
     // the same for the received list.
     void Register(unsigned flags, CSpyWriter* writer);
+    void RegisterSpy(unsigned flags, CSpyWriter* writer) override { Register(flags, writer); }
     // The flags a spy registers with.
     static unsigned FlagsFor(bool printRX, bool printTX) { return (unsigned(printRX) & 1) << 1 | (unsigned(printTX) & 1); }
 

@@ -76,9 +76,12 @@ TEST(ServerProfile, StoredValuesComeBackAndMissingKeysKeepTheirSetting)
     auto target = std::make_unique<CPortMC_All>();
     CRelaySettings targetSettings;
     ASSERT_TRUE(targetSettings.SetProperty("MaxClients", CVariant::FromInt(5)));
-    LoadServerProfile(*target, targetSettings, [&](const std::string& key) -> const ProfileValue* {
+    LoadServerProfile(*target, targetSettings, [&](const std::string& key, bool isText) -> const ProfileValue* {
         auto it = store.find(key);
-        return it == store.end() ? nullptr : &it->second;
+        if (it == store.end())
+            return nullptr;
+        EXPECT_EQ(it->second.isText, isText) << key;
+        return &it->second;
     });
     EXPECT_EQ(target->GetIOType(), CPortMC_All::kTcp) << "IOType first, then the TCP link's settings";
     const auto reloaded = SaveServerProfile(*target, targetSettings);
