@@ -1,5 +1,7 @@
 #include "Screenshots.h"
 
+#include "RelayScreenshots.h"
+
 #include "shell/Profiles.h"
 #include "shell/SettingsStore.h"
 #include "shell/ui/AppLook.h"
@@ -13,6 +15,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -72,6 +75,18 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
             Save(dir, "telvane-profile-" + suffix + ".png");
             dialog->reset();
         });
+    }
+    // With a simulated crate's primary bus named, the server and spy windows too.
+    if (const char* bus = std::getenv("TELVANE_SCREENSHOT_BUS")) {
+        auto relay = std::make_shared<CRelayScreenshots>(frame, settings, bus, "examples/Cb_v126.dec");
+        steps->push_back([&frame, relay] {
+            frame.SetLook(kDefaultLook);
+            relay->OpenServer();
+        });
+        steps->push_back([relay] { relay->OpenSpy(); });
+        steps->push_back([dir] { Save(dir, "telvane-spy.png"); });
+        steps->push_back([relay] { relay->ShowServer(); });
+        steps->push_back([dir, relay] { Save(dir, "telvane-server.png"); });
     }
     steps->push_back([&frame] {
         frame.SetLook(kDefaultLook);
