@@ -1,5 +1,7 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
+#include "base/OpenFiles.h"
+#include "nodes/ui/ChildFrame_McSec.h"
 #include "relay/ui/RelayWindows.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
@@ -14,6 +16,7 @@
 
 int main(int argc, char** argv)
 {
+    RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Belmora");
     QApplication::setApplicationName("Telvane");
@@ -25,6 +28,7 @@ int main(int argc, char** argv)
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
+    RegisterNodeWindows(registry);
     RegisterRelayWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);

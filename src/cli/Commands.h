@@ -27,6 +27,8 @@ int runSend(const Args& args);
 int runCan(const Args& args);
 int runServe(const Args& args);
 int runDaq(const Args& args);
+int runNodes(const Args& args);
+int runNodeFlash(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -43,4 +45,6 @@ inline const std::vector<CliCommand> kCliCommands = {
      "[--print-traffic [--decode FILE]]",
      runServe},
     {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
+    {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
+    {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
 };
