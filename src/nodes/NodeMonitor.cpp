@@ -27,6 +27,27 @@ bool CNodeMonitor::Open(int waitMs)
     return true;
 }
 
+bool CNodeMonitor::OpenIfClosed()
+{
+    std::lock_guard lock(m_openLock);
+    return m_link.IsOpen() || Open();
+}
+
+bool CNodeMonitor::StartOpen(std::function<void(bool ok)> done)
+{
+    auto ok = std::make_shared<bool>(false);
+    return m_passWorker.Start(
+        [this, ok](CEvent&) {
+            m_link.Close();
+            std::lock_guard lock(m_openLock);
+            *ok = Open();
+        },
+        [ok, done = std::move(done)] {
+            if (done)
+                done(*ok);
+        });
+}
+
 void CNodeMonitor::StopWork()
 {
     m_passWorker.Stop();
@@ -75,6 +96,8 @@ bool CNodeMonitor::StartReadPass(std::function<void(const NodePassResult&)> done
     return m_passWorker.Start(
         [this, result](CEvent& abort) {
             try {
+                if (!OpenIfClosed())
+                    return;
                 *result = ReadPass(&abort);
             } catch (const std::exception& e) {
                 m_out.Print("Read pass error: %s\r\n", e.what());
@@ -92,6 +115,8 @@ bool CNodeMonitor::StartUpdate(const NodeFlashJob& job, std::function<void(bool 
     return m_updateWorker.Start(
         [this, job, ok](CEvent& abort) {
             try {
+                if (!OpenIfClosed())
+                    return;
                 *ok = Update(job, &abort);
             } catch (const std::exception& e) {
                 m_out.Print("Node firmware update error: %s\r\n", e.what());

@@ -47,9 +47,13 @@ public:
     NodePassResult ReadPass(CEvent* abort = nullptr);
     bool Update(const NodeFlashJob& job, CEvent* abort = nullptr);
 
-    // False while the previous pass (or update) still runs.
+    // False while the previous pass (or update) still runs. A link that is
+    // not open yet is opened first, on the worker, so that a window's
+    // thread never waits for a connect.
     bool StartReadPass(std::function<void(const NodePassResult&)> done);
     bool StartUpdate(const NodeFlashJob& job, std::function<void(bool ok)> done);
+    // Opens the link on the pass worker; done(ok) runs there afterwards.
+    bool StartOpen(std::function<void(bool ok)> done);
     bool ReadPassRunning() const { return m_passWorker.Running(); }
     bool UpdateRunning() const { return m_updateWorker.Running(); }
 
@@ -60,6 +64,8 @@ public:
 private:
     static void OnUnsolicited(CPortCAN* link, void* context);
     void StopWork();
+    // Open, unless the link is open already; one opener at a time.
+    bool OpenIfClosed();
 
     CStdOut& m_out;
     CPortCAN_All m_link;
@@ -68,6 +74,7 @@ private:
     mutable std::mutex m_dataLock;
     NodeMonitorData m_data;
     std::atomic<int> m_resetWaitMs{CNodeFlash::kDefaultResetWaitMs};
+    std::mutex m_openLock;
     CNodeWorker m_passWorker;
     CNodeWorker m_updateWorker;
 };

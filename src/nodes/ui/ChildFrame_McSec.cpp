@@ -39,7 +39,6 @@ constexpr int kFlagIds[] = {kResetCounters, kClearHistograms, kResetLatchUp};
 
 // A connect on the GUI thread waits this long at most (loopback and the
 // crate network answer far sooner).
-constexpr int kOpenWaitMs = 3000;
 
 // Windows colour values are 0x00BBGGRR.
 QColor fromBgr(uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
@@ -143,8 +142,9 @@ void CChildFrame_McSec::redraw()
 
 bool CChildFrame_McSec::OpenLink()
 {
-    m_monitor->Link().Close();
-    return m_monitor->Open(kOpenWaitMs);
+    return m_monitor->StartOpen([this](bool) {
+        QMetaObject::invokeMethod(this, [this] { RefreshPane(); }, Qt::QueuedConnection);
+    });
 }
 
 void CChildFrame_McSec::CloseLink()
@@ -155,8 +155,6 @@ void CChildFrame_McSec::CloseLink()
 
 bool CChildFrame_McSec::Read()
 {
-    if (!m_monitor->Link().IsOpen() && !OpenLink())
-        return false;
     return m_monitor->StartReadPass([this](const NodePassResult&) {
         QMetaObject::invokeMethod(this, [this] { redraw(); }, Qt::QueuedConnection);
     });
@@ -173,8 +171,6 @@ void CChildFrame_McSec::UpdateFirmware()
     const QString question =
         QString::asprintf("Update Firmware on node %d\nfile %s\n\nAre you sure ?", updateNode, firmFile.c_str());
     if (QMessageBox::question(parent, windowTitle(), question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-        return;
-    if (!m_monitor->Link().IsOpen() && !OpenLink())
         return;
     m_tabs->setCurrentWidget(m_output);
     m_monitor->StartUpdate(NodeFlashJob{firmFile, updateNode, verifyFirmware}, nullptr);
