@@ -1,5 +1,6 @@
 #include "Screenshots.h"
 
+#include "RelayScreenshots.h"
 #include "firmware/ui/ChildFrame_Firmware.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ChildFrame_MC.h"
@@ -207,6 +208,21 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
             if (*nodes)
                 Save(dir, "telvane-nodes-histograms.png");
         });
+    }
+    // With a simulated crate's primary bus named, the server and spy windows too.
+    if (const char* bus = std::getenv("TELVANE_SCREENSHOT_BUS")) {
+        auto relay = std::make_shared<CRelayScreenshots>(frame, settings, bus, "examples/Cb_v126.dec");
+        steps->push_back([&frame, relay] {
+            frame.SetLook(kDefaultLook);
+            for (QDockWidget* dock : frame.findChildren<QDockWidget*>())
+                if (dock->isFloating())
+                    dock->hide();
+            relay->OpenServer();
+        });
+        steps->push_back([relay] { relay->OpenSpy(); });
+        steps->push_back([dir] { Save(dir, "telvane-spy.png"); });
+        steps->push_back([relay] { relay->ShowServer(); });
+        steps->push_back([dir, relay] { Save(dir, "telvane-server.png"); });
     }
     SimConfig crate;
     crate.crates = {{0, 1, 1, 101, 0, 0x00010019}};

@@ -4,6 +4,7 @@
 #include "firmware/ui/ChildFrame_Firmware.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ConsoleWindows.h"
+#include "relay/ui/RelayWindows.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     RegisterFirmwareWindows(registry);
     RegisterNodeWindows(registry);
     RegisterConsoleWindows(registry);
+    RegisterRelayWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);
     if (!options.screenshotDir.isEmpty())

@@ -25,6 +25,7 @@ int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
+int runServe(const Args& args);
 int runDaq(const Args& args);
 int runNodes(const Args& args);
 int runNodeFlash(const Args& args);
@@ -43,6 +44,10 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
     {"console", "console [--set NAME=VALUE ...] [--commands FILE] [--decode FILE] [--log FILE] [--time] [--help]",
      runConsole},
+    {"serve",
+     "serve [--set NAME=VALUE ...] [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] "
+     "[--print-traffic [--decode FILE]]",
+     runServe},
     {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
     {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
     {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},

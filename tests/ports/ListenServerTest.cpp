@@ -331,12 +331,16 @@ TEST_F(ListenServerTest, ClientOverTheLimitIsRefusedUntilAnotherLeaves)
     Fd c = ConnectTo(server.Port());
     EXPECT_TRUE(ClosedByServer(c.get()));
     ASSERT_EQ(handler.WaitRefused(1), 1u);
-    EXPECT_EQ(handler.refused[0].second, ListenRefuseReason::TooManyClients);
+    {
+        std::lock_guard g(handler.lock);
+        EXPECT_EQ(handler.refused[0].second, ListenRefuseReason::TooManyClients);
+    }
     EXPECT_TRUE(Echo(a.get(), {3})) << "the clients within the limit go on";
 
     a.Reset();
-    ASSERT_EQ(handler.WaitClosed(1).size(), 1u);
-    EXPECT_EQ(handler.closed[0].reason, ListenCloseReason::PeerClosed);
+    const auto closed = handler.WaitClosed(1);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].reason, ListenCloseReason::PeerClosed);
     Fd d = ConnectTo(server.Port());
     EXPECT_TRUE(Echo(d.get(), {4}));
 }
@@ -474,8 +478,9 @@ TEST_F(ListenServerTest, OwnerCloseAndStopEndEveryClient)
     ASSERT_EQ(clients.size(), 3u);
     clients[0]->Close();
     EXPECT_TRUE(ClosedByServer(a.get()));
-    ASSERT_EQ(handler.WaitClosed(1).size(), 1u);
-    EXPECT_EQ(handler.closed[0].reason, ListenCloseReason::ClosedByOwner);
+    const auto first = handler.WaitClosed(1);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].reason, ListenCloseReason::ClosedByOwner);
 
     const uint8_t halfHead[2] = {0xA5, 0};
     ASSERT_TRUE(WriteAll(b.get(), halfHead, sizeof halfHead));  // b is inside a read

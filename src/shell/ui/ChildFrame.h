@@ -29,6 +29,9 @@
 class CMainFrameServices;
 class CRateMeter;
 class CStdOut;
+struct _MCDATA;
+template <class T>
+class CFifoWr;
 
 class CChildFrame : public QMdiSubWindow, public CPaneOwner {
     Q_OBJECT
@@ -72,6 +75,10 @@ public:
     // Listed under "Active Window" of the command windows.
     virtual bool AcceptsCommands() const { return false; }
     virtual bool CanBeSpied() const { return false; }
+    // A spy's writer joins this window's traffic (flags bit 0: sent
+    // records, bit 1: received records) or leaves it (flags 0). Windows
+    // that can be spied implement it.
+    virtual void RegisterSpy(unsigned /*flags*/, CFifoWr<_MCDATA>* /*writer*/) {}
     // Kind-specific start once the window is shown and owns the pane.
     virtual void OnOpened() {}
 
