@@ -1,6 +1,7 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
 #include "base/OpenFiles.h"
+#include "daq/ui/ChildFrame_ZOra.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
+    RegisterDaqWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);
     if (!options.screenshotDir.isEmpty())
