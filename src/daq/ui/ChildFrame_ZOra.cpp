@@ -316,8 +316,10 @@ void CChildFrame_ZOra::showState()
         text = tr("Working...");
     else if (!m_open)
         text = tr("DAQ server closed");
+    else if (m_rows.size() == 1)
+        text = tr("DAQ server open on port %1, 1 client").arg(m_port);
     else
-        text = tr("DAQ server open on port %1, %n client(s)", nullptr, static_cast<int>(m_rows.size())).arg(m_port);
+        text = tr("DAQ server open on port %1, %2 clients").arg(m_port).arg(m_rows.size());
     m_state->setText(text);
 }
 
@@ -351,6 +353,8 @@ void CChildFrame_ZOra::BuildPane(CPropertiesWnd& pane)
           QString("MaxClients\nconnections beyond this many are refused (0: no limit, at most %1)")
               .arg(kMaxClientLimit),
           0);
+
+    g.Tree()->resizeColumnToContents(0);
 
     QStyle* style = QApplication::style();
     pane.SetButtons({
