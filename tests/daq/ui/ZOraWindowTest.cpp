@@ -173,6 +173,7 @@ private Q_SLOTS:
     void reinitialiseWaitsOffTheGuiThread();
     void failedInitLeavesTheServerClosed();
     void paneTakesHexadecimalAndRefusesBadValues();
+    void badStoredListeningRulesKeepTheServerClosed();
     void closingTheWindowClosesServerAndClients();
 };
 
@@ -381,6 +382,37 @@ void ZOraWindowTest::paneTakesHexadecimalAndRefusesBadValues()
     QCOMPARE(maxRun, 100000u);
     QCOMPARE(bind, std::string("127.0.0.1"));
     QCOMPARE(w->Settings().Get(CDaqSettings::PU_BaseAddr), 0xB0000u);
+}
+
+void ZOraWindowTest::badStoredListeningRulesKeepTheServerClosed()
+{
+    struct Case {
+        const char* key;
+        std::string text;
+        uint32_t number;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"ZOraPort", "", 70000, "ZOraPort 70000 is no TCP port\r\n"},
+        {"AllowClients", "10.0.0.0/8, 10.1.2.3/16", 0, "AllowClients: invalid network '10.1.2.3/16'\r\n"},
+        {"BindAddress", "localhost", 0, "Open Error: ->87\r\nThe parameter is incorrect.\r\n"},
+    };
+    for (const Case& c : cases) {
+        CTempDir dir;
+        CZOraFixture f(dir);
+        {
+            CSettingsStore store(f.settings, false);
+            QVERIFY(store.CreateKey(ProfileSection(kStatePath, kProfile)));
+            QVERIFY(c.text.empty() ? store.Write(c.key, c.number) : store.Write(c.key, c.text));
+        }
+        CChildFrame_ZOra* w = f.OpenFromMenu(kProfile);
+        QVERIFY(w);
+        QVERIFY(f.Click(CChildFrame_ZOra::kCmdOpen));
+        QTRY_COMPARE(w->PendingCommands(), 0);
+        QVERIFY(!w->IsServerOpen());
+        const std::string text = CZOraFixture::BoxText(*w);
+        QVERIFY2(text.rfind(c.expected, 0) == 0, text.c_str());
+    }
 }
 
 void ZOraWindowTest::closingTheWindowClosesServerAndClients()
