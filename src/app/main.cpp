@@ -2,6 +2,7 @@
 
 #include "base/OpenFiles.h"
 #include "daq/ui/ChildFrame_ZOra.h"
+#include "nodes/ui/ChildFrame_McSec.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
     RegisterDaqWindows(registry);
+    RegisterNodeWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);
     if (!options.screenshotDir.isEmpty())
