@@ -2,12 +2,14 @@
 
 #include "RelayScreenshots.h"
 #include "firmware/ui/ChildFrame_Firmware.h"
+#include "daq/ui/ChildFrame_ZOra.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ChildFrame_MC.h"
 #include "console/ui/CommandWnd.h"
 #include "shell/Profiles.h"
 #include "shell/SettingsStore.h"
 #include "shell/ui/AppLook.h"
+#include "shell/ui/CommandDock.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/SelProfileDlg.h"
 #include "shell/ui/ToolWindows.h"
@@ -19,14 +21,20 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,6 +51,8 @@ void Save(const QString& dir, const QString& name)
     else
         std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
 }
+
+using Steps = std::vector<std::function<void()>>;
 
 // Saves the picture once the firmware window's update has ended.
 void SaveWhenFinished(CChildFrame_Firmware* window, const QString& dir, std::function<void()> then)
@@ -101,7 +111,7 @@ void AddFirmwareSteps(CMainFrame& frame, CSettingsBackend& settings, const QStri
     });
 }
 
-void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> steps, size_t next)
+void RunSteps(std::shared_ptr<Steps> steps, size_t next)
 {
     if (next >= steps->size())
         return;
@@ -138,6 +148,134 @@ void OpenConnection(CMainFrame& frame, CSettingsBackend& settings, CSimSystem& s
     list.setCurrentIndex(list.findText("OnFpgaFlash"));
     Q_EMIT list.activated(list.currentIndex());
     command->Send();
+// A loopback port that is free right now, for a server in the picture.
+uint16_t FreeLoopbackPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+// A DAQ client for the picture: asks for runs of two events (or reads a PU
+// register) over loopback and throws the replies away.
+class CDemoDaqClient {
+public:
+    ~CDemoDaqClient()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    bool IsConnected() const { return m_fd >= 0; }
+
+    bool Connect(uint16_t port)
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd >= 0 && connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            return true;
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+
+    void AskForRun()
+    {
+        Send({0xC1, 0, 0, 0, 2});
+        Send({0xC0});
+    }
+    void ReadRunState() { Send({0xC2, 0, 0, 0, 1, 0, 0, 0, 0x14, 0, 0x10}); }
+
+    void DropReplies()
+    {
+        uint8_t buffer[4096];
+        while (m_fd >= 0 && recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+        }
+    }
+
+private:
+    void Send(const std::vector<uint8_t>& payload)
+    {
+        const uint32_t length = static_cast<uint32_t>(12 + payload.size());
+        std::vector<uint8_t> frame = {0x55, 0x55, 0, static_cast<uint8_t>(++m_id), static_cast<uint8_t>(length >> 24),
+                                      static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 8),
+                                      static_cast<uint8_t>(length), 0, 0, 0, 0};
+        frame.insert(frame.end(), payload.begin(), payload.end());
+        if (m_fd >= 0)
+            send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+
+    int m_fd = -1;
+    uint8_t m_id = 0;
+};
+
+// The DAQ window on the simulated stand with two clients at work.
+void AddDaqSteps(Steps& steps, CMainFrame& frame, CSettingsBackend& settings, const QString& dir)
+{
+    const char* profile = "ZOra stand 1";
+    {
+        CSettingsStore store(settings, false);
+        store.CreateKey(ProfileSection(kStatePath, profile));
+        store.Write("ZOraPort", static_cast<uint32_t>(FreeLoopbackPort()));
+        store.Write("BindAddress", std::string("127.0.0.1"));
+    }
+    struct Demo {
+        QPointer<CChildFrame_ZOra> window;
+        CDemoDaqClient runs;
+        CDemoDaqClient registers;
+        QTimer traffic;
+    };
+    auto demo = std::make_shared<Demo>();
+    // The clients connect once the server is open (the ROS takes a second
+    // to set up), then ask for something every 50 ms.
+    // The timer belongs to the demo, so it may use it by a plain pointer.
+    QObject::connect(&demo->traffic, &QTimer::timeout, [d = demo.get()] {
+        if (!d->window || !d->window->IsServerOpen())
+            return;
+        if (!d->runs.IsConnected()) {
+            d->runs.Connect(d->window->ServerPort());
+            d->registers.Connect(d->window->ServerPort());
+        }
+        d->runs.AskForRun();
+        d->registers.ReadRunState();
+        d->runs.DropReplies();
+        d->registers.DropReplies();
+    });
+    steps.push_back([&frame, demo, profile] {
+        // The floating command window would hide part of the DAQ window.
+        for (CCommandDock* dock : frame.CommandWindows())
+            dock->hide();
+        demo->window = qobject_cast<CChildFrame_ZOra*>(frame.OpenToolWindow(kCmdZOra, profile));
+        if (!demo->window)
+            return;
+        demo->window->OpenServer();
+        demo->traffic.start(50);
+    });
+    // Open, then two ticks of the window's rate timer.
+    for (int i = 0; i < 4; ++i)
+        steps.push_back([] {});
+    steps.push_back([dir] { Save(dir, "telvane-daq.png"); });
+    steps.push_back([&frame, demo] {
+        demo->traffic.stop();
+        if (demo->window)
+            demo->window->close();
+        demo->window = nullptr;
+        for (CCommandDock* dock : frame.CommandWindows())
+            dock->show();
+    });
 }
 
 }  // namespace
@@ -155,7 +293,7 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
     QScreen* screen = QGuiApplication::primaryScreen();
     frame.setGeometry(screen->geometry());
     auto dialog = std::make_shared<std::unique_ptr<CSelProfileDlg>>();
-    auto steps = std::make_shared<std::vector<std::function<void()>>>();
+    auto steps = std::make_shared<Steps>();
     for (int look : {kDefaultLook, 216}) {
         QString suffix = look == kDefaultLook ? "light" : "dark";
         steps->push_back([&frame, look] { frame.SetLook(look); });
@@ -239,6 +377,7 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
             w->close();
         sim->Stop();
     });
+    AddDaqSteps(*steps, frame, settings, dir);
     AddFirmwareSteps(frame, settings, dir, *steps, [] { QApplication::quit(); });
     RunSteps(steps, 0);
 }

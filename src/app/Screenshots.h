@@ -1,8 +1,8 @@
 #pragma once
 // Pictures of the desktop program for people and README: the main window
 // with its panes and a command window, and the profile dialog, in the
-// light and the dark look, then a connection window on a simulated crate
-// with decoded traffic. Runs inside the program's event loop.
+// light and the dark look; then the tool windows, each added by a small
+// function of its own. Runs inside the program's event loop.
 
 #include <QString>
 

@@ -2,6 +2,7 @@
 
 #include "base/OpenFiles.h"
 #include "firmware/ui/ChildFrame_Firmware.h"
+#include "daq/ui/ChildFrame_ZOra.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "console/ui/ConsoleWindows.h"
 #include "relay/ui/RelayWindows.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
     RegisterFirmwareWindows(registry);
+    RegisterDaqWindows(registry);
     RegisterNodeWindows(registry);
     RegisterConsoleWindows(registry);
     RegisterRelayWindows(registry);

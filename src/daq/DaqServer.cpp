@@ -139,6 +139,8 @@ bool CDaqServer::OnConnect(CListenClient& client)
         m_clients.push_back(std::move(record));
     }
     m_out.Print("Client %s connected\r\n", client.Address().c_str());
+    if (m_clientAdded)
+        m_clientAdded();
     return true;
 }
 
@@ -161,4 +163,6 @@ void CDaqServer::OnNotify(void* context, int direction, const uint8_t*, size_t l
 {
     auto* self = static_cast<CDaqServer*>(context);
     (direction == 1 ? self->m_totalReceived : self->m_totalSent) += length;
+    if (std::atomic<uint32_t>* rate = direction == 1 ? self->m_receivedRate : self->m_sentRate)
+        *rate += static_cast<uint32_t>(length);
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,18 @@ public:
     ~CDaqServer() override;
     CDaqServer(const CDaqServer&) = delete;
     CDaqServer& operator=(const CDaqServer&) = delete;
+
+    // Set while closed. Runs on the accept thread once a new client is in
+    // the list; it must only hand the news over.
+    void SetClientAdded(std::function<void()> added) { m_clientAdded = std::move(added); }
+    // Set while closed: counters that also get every request and reply
+    // payload length, for a rate display that drains them. They must
+    // outlive the server's open time.
+    void SetRateCounters(std::atomic<uint32_t>* received, std::atomic<uint32_t>* sent)
+    {
+        m_receivedRate = received;
+        m_sentRate = sent;
+    }
 
     // Listens, writes "DAQ server opened\r\n" and runs the engine's Init.
     // A failed Init closes the server again. The protocol limits of
@@ -92,4 +105,7 @@ private:
 
     std::atomic<uint64_t> m_totalReceived{0};
     std::atomic<uint64_t> m_totalSent{0};
+    std::function<void()> m_clientAdded;
+    std::atomic<uint32_t>* m_receivedRate = nullptr;
+    std::atomic<uint32_t>* m_sentRate = nullptr;
 };

@@ -2,6 +2,7 @@
 // 127.0.0.1: a small client of our own for the protocol, Python's socket
 // module for clients that misbehave.
 #include "DaqClient.h"
+#include "LogLines.h"
 #include "support/RunCommand.h"
 #include "VmeStandFixture.h"
 #include "daq/DaqServer.h"
@@ -14,36 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Collects the server's log lines; prints come from several threads.
-class CLogLines : public CStdOut {
-public:
-    int PrintV(const char* format, va_list args) override
-    {
-        char text[1024];
-        const int n = std::vsnprintf(text, sizeof text, format, args);
-        std::lock_guard lock(m_lock);
-        m_text += text;
-        m_changed.notify_all();
-        return n;
-    }
-    std::string Text()
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-    // Waits up to 3 s for `part` to appear in the log.
-    bool WaitFor(const std::string& part)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 3s, [&] { return m_text.find(part) != std::string::npos; });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::string m_text;
-};
 
 std::string Misbehave(uint16_t port, const char* kind)
 {
