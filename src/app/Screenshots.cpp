@@ -148,6 +148,8 @@ void OpenConnection(CMainFrame& frame, CSettingsBackend& settings, CSimSystem& s
     list.setCurrentIndex(list.findText("OnFpgaFlash"));
     Q_EMIT list.activated(list.currentIndex());
     command->Send();
+}
+
 // A loopback port that is free right now, for a server in the picture.
 uint16_t FreeLoopbackPort()
 {
