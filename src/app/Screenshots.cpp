@@ -2,6 +2,7 @@
 
 #include "console/ui/ChildFrame_MC.h"
 #include "console/ui/CommandWnd.h"
+#include "nodes/ui/ChildFrame_McSec.h"
 #include "shell/Profiles.h"
 #include "shell/SettingsStore.h"
 #include "shell/ui/AppLook.h"
@@ -13,11 +14,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -69,6 +73,7 @@ void OpenConnection(CMainFrame& frame, CSettingsBackend& settings, CSimSystem& s
     auto* command = docks.empty() ? nullptr : qobject_cast<CCommandWnd*>(docks.front());
     if (!command)
         return;
+    command->show();
     command->resize(440, 460);
     QComboBox& list = command->CommandList();
     list.setCurrentIndex(list.findText("OnFpgaFlash"));
@@ -105,6 +110,44 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
         steps->push_back([dir, suffix, dialog] {
             Save(dir, "telvane-profile-" + suffix + ".png");
             dialog->reset();
+        });
+    }
+    // The node monitor after a read pass, when scripts/screenshot runs a
+    // simulated gateway ("HOST:PORT").
+    const char* gateway = std::getenv("TELVANE_SCREENSHOT_GATEWAY");
+    const std::string endpoint = gateway ? gateway : "";
+    const size_t colon = endpoint.rfind(':');
+    if (colon != std::string::npos) {
+        const std::string profile = "Nodes YB0 S1";
+        {
+            CSettingsStore store(settings, false);
+            store.CreateKey(ProfileSection(kStatePath, profile));
+            store.Write("CANIOType", 2);
+            store.Write("Host", endpoint.substr(0, colon));
+            store.Write("Port", std::atoi(endpoint.c_str() + colon + 1));
+        }
+        auto nodes = std::make_shared<CChildFrame_McSec*>(nullptr);
+        steps->push_back([&frame, nodes, profile] {
+            frame.SetLook(kDefaultLook);
+            // Floating command windows would cover the grid.
+            for (QDockWidget* dock : frame.findChildren<QDockWidget*>())
+                if (dock->isFloating())
+                    dock->hide();
+            *nodes = dynamic_cast<CChildFrame_McSec*>(frame.OpenToolWindow(kCmdMcSec, profile));
+            if (*nodes)
+                (*nodes)->Read();
+        });
+        steps->push_back([dir, nodes] {
+            if (*nodes)
+                Save(dir, "telvane-nodes-status.png");
+        });
+        steps->push_back([nodes] {
+            if (*nodes)
+                (*nodes)->Tabs().setCurrentIndex(2);
+        });
+        steps->push_back([dir, nodes] {
+            if (*nodes)
+                Save(dir, "telvane-nodes-histograms.png");
         });
     }
     SimConfig crate;

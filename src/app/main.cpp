@@ -2,6 +2,7 @@
 
 #include "base/OpenFiles.h"
 #include "console/ui/ConsoleWindows.h"
+#include "nodes/ui/ChildFrame_McSec.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
 #include "shell/ui/TelvaneApp.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
                                                    : std::make_unique<CQtSettings>(options.settingsFile);
     CToolWindowRegistry registry;
+    RegisterNodeWindows(registry);
     RegisterConsoleWindows(registry);
     CTelvaneApp telvane(*settings, registry);
     CMainFrame& frame = telvane.Start(options.commandFile);

@@ -26,6 +26,8 @@ int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
 int runDaq(const Args& args);
+int runNodes(const Args& args);
+int runNodeFlash(const Args& args);
 int runConsole(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
@@ -41,4 +43,6 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"console", "console [--set NAME=VALUE ...] [--commands FILE] [--decode FILE] [--log FILE] [--time] [--help]",
      runConsole},
     {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
+    {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
+    {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
 };

@@ -1,22 +1,11 @@
 #include "base/Error.h"
 #include "shell/LogFile.h"
+#include "support/ReadFile.h"
 #include "support/TempDir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-
-namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
 
 TEST(OutLogFile, AppendsToAnExistingFileUnchanged)
 {

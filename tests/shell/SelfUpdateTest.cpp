@@ -1,6 +1,7 @@
 #include "base/Error.h"
 #include "shell/SelfUpdate.h"
 #include "support/HttpPeer.h"
+#include "support/ReadFile.h"
 #include "support/TempDir.h"
 
 #include <fstream>
@@ -10,14 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool IsExecutable(const std::string& path)
 {

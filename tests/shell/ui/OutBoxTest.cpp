@@ -3,6 +3,7 @@
 #include "shell/ui/PropertyGrid.h"
 #include "shell/ui/RateList.h"
 #include "shell/ui/ThreadAbort.h"
+#include "support/ReadFile.h"
 #include "support/TempDir.h"
 
 #include <QScrollBar>
@@ -15,14 +16,6 @@
 #include <thread>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 QString Line(int i)
 {
