@@ -61,6 +61,8 @@ TEST_F(CliFetch, FindLinkFailuresExitWithTheirStatus)
     EXPECT_EQ(Cli("findlink " + peer.Url("/status/404") + " 'V' 2>/dev/null").status, 1);
     EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " '*V' 2>/dev/null").status, 2)
         << "a quantifier with nothing before it is a bad pattern";
+    EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " 'HC16)ZZZZ-not-in-page' 2>/dev/null").status, 2)
+        << "a ')' that closes no group is a bad pattern, not the end of it";
     EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " 2>/dev/null").status, 2);
 }
 
