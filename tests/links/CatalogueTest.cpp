@@ -3,6 +3,7 @@
 #include "support/HttpPeer.h"
 #include "support/TempDir.h"
 
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -181,6 +182,49 @@ TEST(Catalogue, HostileDocumentsAreRefusedSafely)
     ASSERT_TRUE(catalogue);
     ASSERT_EQ(catalogue->GetSize(), 1);
     EXPECT_EQ(catalogue->GetAt(0).host, "0");
+}
+
+TEST(Catalogue, ElementsWithMoreAttributesThanAnyCatalogueNeedsAreRefused)
+{
+    auto attributes = [](int count, const char* value = "1") {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += " a" + std::to_string(i) + "=\"" + value + "\"";
+        return text;
+    };
+    const std::string crate = R"(<Divadiduv wheel="YB0" sector="S1" type="MB1" host="h"/>)";
+    const std::string manyEquals(100, '=');
+    const struct {
+        const char* what;
+        std::string xml;
+        bool accepted;
+    } cases[] = {
+        {"64 on another element", "<Divadiduvs><x" + attributes(64) + "/>" + crate + "</Divadiduvs>", true},
+        {"65 on another element", "<Divadiduvs><x" + attributes(65) + "/>" + crate + "</Divadiduvs>", false},
+        {"65 on a crate", "<Divadiduvs><Divadiduv" + attributes(65) + "/></Divadiduvs>", false},
+        {"65 on the root", "<Divadiduvs" + attributes(65) + ">" + crate + "</Divadiduvs>", false},
+        {"200,000 on one element", "<Divadiduvs" + attributes(200000) + "/>", false},
+        {"'=' and '>' inside values", "<Divadiduvs><x" + attributes(60, "=>='=>") + " b='" + manyEquals + "'/>" +
+                                          crate + "</Divadiduvs>",
+         true},
+        {"'=' in a comment, a CDATA section, a declaration and a DOCTYPE",
+         "<?xml version=\"1.0\" x" + manyEquals + "?><!DOCTYPE d " + manyEquals + "><Divadiduvs><!-- <x" +
+             attributes(100) + "/> --><x><![CDATA[<y" + attributes(100) + "/>]]></x>" + crate + "</Divadiduvs>",
+         true},
+        {"'=' in text", "<Divadiduvs>" + manyEquals + crate + "</Divadiduvs>", true},
+    };
+    for (const auto& c : cases) {
+        SetLastErr(0);
+        const auto start = std::chrono::steady_clock::now();
+        auto catalogue = Parse(c.xml);
+        // Checking each attribute against all before it takes minutes here.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.what;
+        EXPECT_EQ(catalogue != nullptr, c.accepted) << c.what;
+        if (c.accepted)
+            EXPECT_EQ(catalogue->GetSize(), 1) << c.what;
+        else
+            EXPECT_EQ(GetLastErr(), err::BadFormat) << c.what;
+    }
 }
 
 TEST(Catalogue, LoadsLocalFiles)
