@@ -32,8 +32,8 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"decode", "decode FILE [--shared-codes] [--dump] [--code CODE --bytes \"HEX ...\"]", runDecode},
     {"encode", "encode FILE --command NAME [ARG ...]", runEncode},
     {"ports", "ports", runPorts},
-    {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE]", runCatalogue},
-    {"findlink", "findlink URL PATTERN", runFindLink},
+    {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE] [--deadline SECONDS]", runCatalogue},
+    {"findlink", "findlink URL PATTERN [--deadline SECONDS]", runFindLink},
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
 };

@@ -294,18 +294,23 @@ TEST(Catalogue, DownloadsOverHttpIntoATemporaryFileAlwaysDeleted)
     const struct {
         std::string location;
         uint32_t error;
+        std::string text;  // why the download failed
     } failures[] = {
-        {peer.Url("/files/missing.xml"), err::CatalogueDownload},
-        {peer.Url("/status/500"), err::CatalogueDownload},
-        {peer.Url("/cut/5000"), err::CatalogueDownload},
-        {peer.Url("/files/big.xml"), err::CatalogueDownload},
-        {"http://127.0.0.1:1/DivadiduvList.xml", err::CatalogueDownload},
-        {peer.Url("/files/broken.xml"), err::BadFormat},
+        {peer.Url("/files/missing.xml"), err::CatalogueDownload, peer.Url("/files/missing.xml") + " answered status 404"},
+        {peer.Url("/status/500"), err::CatalogueDownload, peer.Url("/status/500") + " answered status 500"},
+        {peer.Url("/cut/5000"), err::CatalogueDownload, ""},
+        {peer.Url("/files/big.xml"), err::CatalogueDownload, "The catalogue is longer than 16777216 bytes"},
+        {"http://127.0.0.1:1/DivadiduvList.xml", err::CatalogueDownload, ""},
+        {peer.Url("/files/broken.xml"), err::BadFormat, ""},
     };
     for (const auto& f : failures) {
         SetLastErr(0);
         EXPECT_FALSE(LoadDivadiduvs(f.location)) << f.location;
         EXPECT_EQ(GetLastErr(), f.error) << f.location;
+        if (!f.text.empty())
+            EXPECT_EQ(LastErrText(), f.text);
+        else
+            EXPECT_FALSE(LastErrText().empty()) << f.location;
         EXPECT_TRUE(temp.Entries().empty()) << f.location;
     }
 
