@@ -9,7 +9,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <malloc.h>
 #include <vector>
+
+// Large buffers stay in the heap instead of coming fresh from the system on
+// every round, so that page faults do not blur the growth of the larger
+// sizes.
+inline const bool kGrowthHeapKept = [] {
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    return true;
+}();
 
 template <class Ours, class Baseline>
 void RunGrowthRounds(benchmark::State& state, size_t items, Ours ours, Baseline baseline)
@@ -45,10 +55,7 @@ void RunGrowthRounds(benchmark::State& state, size_t items, Ours ours, Baseline 
 }
 
 // 10 k, 100 k and 1 M items, with fewer rounds as they grow.
-inline void GrowthSizes(benchmark::internal::Benchmark* b)
-{
-    b->Args({10000})->Iterations(21);
-    b->Args({100000})->Iterations(7);
-    b->Args({1000000})->Iterations(3);
-    b->UseManualTime()->Unit(benchmark::kMillisecond);
-}
+#define GROWTH_BENCHMARK(fn)                                                                             \
+    BENCHMARK(fn)->Arg(10000)->Iterations(41)->UseManualTime()->Unit(benchmark::kMillisecond);         \
+    BENCHMARK(fn)->Arg(100000)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);        \
+    BENCHMARK(fn)->Arg(1000000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond)

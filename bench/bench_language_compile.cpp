@@ -86,13 +86,13 @@ void CompileNames(benchmark::State& state, NameKind kind)
 }
 
 void BM_CompileDefines(benchmark::State& state) { CompileNames(state, Defines); }
-BENCHMARK(BM_CompileDefines)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CompileDefines);
 
 void BM_CompileEnumItems(benchmark::State& state) { CompileNames(state, EnumItems); }
-BENCHMARK(BM_CompileEnumItems)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CompileEnumItems);
 
 void BM_CompileStructures(benchmark::State& state) { CompileNames(state, Structures); }
-BENCHMARK(BM_CompileStructures)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CompileStructures);
 
 }  // namespace
 

@@ -53,10 +53,10 @@ void Parse(benchmark::State& state, bool oneElement)
 }
 
 void BM_AttributesOnOneElement(benchmark::State& state) { Parse(state, true); }
-BENCHMARK(BM_AttributesOnOneElement)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_AttributesOnOneElement);
 
 void BM_AttributesOfCrates(benchmark::State& state) { Parse(state, false); }
-BENCHMARK(BM_AttributesOfCrates)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_AttributesOfCrates);
 
 }  // namespace
 

@@ -40,16 +40,16 @@ void Clean(benchmark::State& state, Shape shape)
 }
 
 void BM_CleanOpenAngles(benchmark::State& state) { Clean(state, OpenAngles); }
-BENCHMARK(BM_CleanOpenAngles)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CleanOpenAngles);
 
 void BM_CleanSmallTags(benchmark::State& state) { Clean(state, SmallTags); }
-BENCHMARK(BM_CleanSmallTags)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CleanSmallTags);
 
 void BM_CleanEntities(benchmark::State& state) { Clean(state, Entities); }
-BENCHMARK(BM_CleanEntities)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CleanEntities);
 
 void BM_CleanWords(benchmark::State& state) { Clean(state, Words); }
-BENCHMARK(BM_CleanWords)->Apply(GrowthSizes);
+GROWTH_BENCHMARK(BM_CleanWords);
 
 }  // namespace
 
