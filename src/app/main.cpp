@@ -1,6 +1,7 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
 #include "base/OpenFiles.h"
+#include "base/TempFiles.h"
 #include "nodes/ui/ChildFrame_McSec.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
@@ -16,6 +17,7 @@
 int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
+    RemoveTempFilesOnTermination();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Belmora");
     QApplication::setApplicationName("Telvane");
