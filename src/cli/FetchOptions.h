@@ -1,5 +1,7 @@
 #pragma once
-// The option of the commands that fetch over HTTP.
+// The option of the commands that fetch over HTTP. Read on the command's
+// thread before any fetch starts; it sets the deadlines of every fetcher
+// made afterwards.
 
 #include "cli/Commands.h"
 
