@@ -13,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string text = ExpandRuns(data, size, 8 << 20, [](size_t n) {
+    const std::string text = ExpandRuns(data, size, 1 << 20, [](size_t n) {
         const std::string name = "N" + std::to_string(n / 4);
         switch (n % 4) {
         case 0: return "#define " + name + " " + std::to_string(n) + "\n";

@@ -13,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string xml = ExpandRuns(data, size, CXmlParser::kMaxFileSize,
+    const std::string xml = ExpandRuns(data, size, 4 << 20,
                                        [](size_t n) { return " a" + std::to_string(n) + "=\"" + std::to_string(n % 7) + "\""; });
     auto catalogue = ParseDivadiduvs(xml.data(), xml.size());
     if (catalogue && catalogue->GetSize() > 0 && catalogue->Find(-10, -1, -1) != 0)
