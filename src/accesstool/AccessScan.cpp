@@ -29,16 +29,49 @@ bool CAccessScan::Run()
         Failed("scandir/FindAll", errno);
         return false;
     }
-    WorkPattern(folder.Get(), pattern.folder, pattern.name);
+    CFolderWalk folders(std::move(folder));
+    WalkTree(folders, pattern.folder, pattern.name);
     return !failed_;
 }
 
-void CAccessScan::WorkPattern(int dirfd, const std::string& folderText, const std::string& namePattern)
+void CAccessScan::WalkTree(CFolderWalk& folders, std::string path, const std::string& namePattern)
+{
+    // pending[i] belongs to the folder at depth i of the walk.
+    std::vector<_PENDING> pending;
+    pending.push_back({WorkFolder(folders.Current(), path, namePattern), 0, path.size()});
+    while (!pending.empty()) {
+        _PENDING& folder = pending.back();
+        if (folder.next == folder.subfolders.size()) {
+            pending.pop_back();
+            folders.Leave();
+            continue;
+        }
+        if (folders.Current() < 0) {
+            // Closed on the way down, the folder is no longer the one listed.
+            Failed("findalldir/FindAll", errno);
+            folder.next = folder.subfolders.size();
+            continue;
+        }
+        const std::string& name = folder.subfolders[folder.next++];
+        if (!folders.Enter(name)) {
+            Failed("scandir/FindAll", errno);
+            continue;
+        }
+        path.resize(folder.pathLength);
+        path += name;
+        path += '/';
+        const size_t pathLength = path.size();
+        pending.push_back({WorkFolder(folders.Current(), path, namePattern), 0, pathLength});
+    }
+}
+
+std::vector<std::string> CAccessScan::WorkFolder(int dirfd, const std::string& folderText,
+                                                 const std::string& namePattern)
 {
     std::vector<_DIRENTRY> entries;
     if (!ListFolder(dirfd, entries)) {
         Failed("scandir/FindAll", errno);
-        return;
+        return {};
     }
     bool matched = false;
     for (const auto& entry : entries) {
@@ -53,28 +86,14 @@ void CAccessScan::WorkPattern(int dirfd, const std::string& folderText, const st
     // folders may hold no match, and their subfolders are still worked.
     if (!matched)
         out_.Error("scandir/FindAll", ENOENT);
-    if (params_.subfolders)
-        WorkSubfolders(dirfd, folderText, namePattern);
-}
-
-void CAccessScan::WorkSubfolders(int dirfd, const std::string& folderText, const std::string& namePattern)
-{
-    std::vector<_DIRENTRY> entries;
-    if (!ListFolder(dirfd, entries)) {
-        Failed("findalldir/FindAll", errno);
-        return;
-    }
-    for (const auto& entry : entries) {
-        if (entry.kind != EObjectKind::Folder)
-            continue;
-        CFileDescriptor subfolder(
-            ::openat(dirfd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!subfolder.IsOpen()) {
-            Failed("scandir/FindAll", errno);
-            continue;
+    std::vector<std::string> subfolders;
+    if (params_.subfolders) {
+        for (auto& entry : entries) {
+            if (entry.kind == EObjectKind::Folder)
+                subfolders.push_back(std::move(entry.name));
         }
-        WorkPattern(subfolder.Get(), folderText + entry.name + "/", namePattern);
     }
+    return subfolders;
 }
 
 void CAccessScan::WorkObject(int dirfd, const _DIRENTRY& entry, const std::string& path)

@@ -1,10 +1,11 @@
 // telvane: the desktop program. Window kinds register here, one line each.
 
 #include "base/OpenFiles.h"
-#include "firmware/ui/ChildFrame_Firmware.h"
-#include "daq/ui/ChildFrame_ZOra.h"
-#include "nodes/ui/ChildFrame_McSec.h"
+#include "base/TempFiles.h"
 #include "console/ui/ConsoleWindows.h"
+#include "daq/ui/ChildFrame_ZOra.h"
+#include "firmware/ui/ChildFrame_Firmware.h"
+#include "nodes/ui/ChildFrame_McSec.h"
 #include "relay/ui/RelayWindows.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
@@ -20,6 +21,7 @@
 int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
+    RemoveTempFilesOnTermination();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Belmora");
     QApplication::setApplicationName("Telvane");

@@ -3,6 +3,7 @@
 
 #include "base/Error.h"
 #include "cli/Commands.h"
+#include "cli/FetchOptions.h"
 #include "links/Divadiduv.h"
 
 #include <charconv>
@@ -23,8 +24,11 @@ void printCrate(const CDivadiduv& c)
 }
 }  // namespace
 
-int runCatalogue(const Args& args)
+int runCatalogue(const Args& commandLine)
 {
+    Args args = commandLine;
+    if (!takeDeadlineOption(args))
+        return usageError(runCatalogue);
     int wheel = 0, sector = 0, type = 0;
     bool find = false;
     if (args.size() == 5 && args[1] == "--find") {

@@ -3,14 +3,16 @@
 
 #include "base/Error.h"
 #include "cli/Commands.h"
+#include "cli/FetchOptions.h"
 #include "web/FindLink.h"
 #include "web/HttpFetch.h"
 
 #include <cstdio>
 
-int runFindLink(const Args& args)
+int runFindLink(const Args& commandLine)
 {
-    if (args.size() != 2)
+    Args args = commandLine;
+    if (!takeDeadlineOption(args) || args.size() != 2)
         return usageError(runFindLink);
     const std::string& url = args[0];
     std::string page;

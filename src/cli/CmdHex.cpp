@@ -57,7 +57,11 @@ void printWalk(const CHexImage& image, uint32_t granule)
 {
     CHexFileRead walk;
     walk.Reset(&image);
-    std::vector<uint8_t> chunk(granule);
+    // A chunk never holds more than its block, whatever the granule.
+    uint32_t longest = 1;
+    for (const auto& block : image.Blocks())
+        longest = std::max(longest, block.length());
+    std::vector<uint8_t> chunk(std::min(granule, longest));
     uint32_t address, length;
     while (walk.GetNext(chunk.data(), address, length, granule))
         std::printf("0x%08X %u\r\n", address, length);

@@ -1,6 +1,7 @@
 // telvane-cli: Telvane's engines without the desktop, for scripts and servers.
 
 #include "base/OpenFiles.h"
+#include "base/TempFiles.h"
 #include "cli/Commands.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ static int printUsage(FILE* out)
 int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
+    RemoveTempFilesOnTermination();
     if (argc < 2)
         return printUsage(stderr);
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {

@@ -17,9 +17,10 @@ public:
     // while the image is neither cleared nor reloaded.
     void Reset(const CHexImage* image);
 
-    // Copies the next chunk (at most granule bytes; buffer holds one
-    // granule) and reports its address and length. False when every block
-    // has been handed out, with address the current address and length 0.
+    // Copies the next chunk (at most granule bytes, and never more than its
+    // block holds, so buffer needs the smaller of the two) and reports its
+    // address and length. False when every block has been handed out, with
+    // address the current address and length 0.
     bool GetNext(uint8_t* buffer, uint32_t& address, uint32_t& length, uint32_t granule);
 
     // Sum of all block lengths and bytes handed out so far; another thread

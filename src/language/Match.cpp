@@ -378,6 +378,10 @@ int CMatch::Compile(const char* pattern, bool ignoreCase, int* stopOffset)
     }
     if (stopOffset)
         *stopOffset = static_cast<int>(compiler.Offset());
+    // A ')' that closes no group is unbalanced, as an unclosed '(' is; a
+    // top-level '|' still ends the pattern.
+    if (result && pattern[compiler.Offset()] == ')')
+        result = 0;
     Index(m_list);
     PreparePrefilter();
     return result;

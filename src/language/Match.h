@@ -4,8 +4,8 @@
 // inside parentheses, and the caller asks which alternative of a numbered
 // group matched. Matching is greedy and possessive: nothing is given back.
 //
-// Syntax faults (unbalanced group, unterminated class) make Compile return
-// 0. A quantifier with no character item before it, and matching with an
+// Syntax faults (a group not closed, a ')' that closes no group, an
+// unterminated class) make Compile return 0. A quantifier with no character item before it, and matching with an
 // empty pattern, throw std::invalid_argument: callers that take a pattern
 // from the user or the settings must catch it and report it.
 //

@@ -347,7 +347,7 @@ int CStructData::Encode(const std::vector<std::string>& texts, uint8_t* bytes, s
     return 0;
 }
 
-void CStructData::LinkEnums(const CEnumList& enums)
+void CStructData::LinkEnums(const CEnumIndex& enums)
 {
     for (auto& f : m_fields)
         f.enumRef = f.enumName.empty() ? nullptr : enums.Find(f.enumName);

@@ -23,8 +23,8 @@ public:
     // Throws std::invalid_argument for an index out of range.
     const _VA_ARG& Field(int i) const;
     const std::vector<_VA_ARG>& Fields() const { return m_fields; }
-    // Resolves the enum names of the fields against the table.
-    void LinkEnums(const CEnumList& enums);
+    // Resolves the enum names of the fields against the enumerations.
+    void LinkEnums(const CEnumIndex& enums);
 
     // Size in bytes, from the layout of all fields.
     int Size() const { return m_size; }

@@ -83,6 +83,12 @@ int64_t ModificationTime(const std::string& path)
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+std::string CodeAndName(int32_t code, const std::string& name)
+{
+    std::string key(reinterpret_cast<const char*>(&code), sizeof code);
+    return key + name;
+}
+
 }  // namespace
 
 CVa_Compiler::CVa_Compiler()
@@ -136,10 +142,14 @@ int CVa_Compiler::CompileOpenFile(bool allowSharedCodes)
 {
     m_countedTo = 0;
     m_lines = 1;
+    // The tables are empty but for enumerations a caller did not clear.
+    m_index = CNameIndex();
+    m_index.enums = CEnumIndex(m_enums);
     int result = CompileLines(allowSharedCodes);
     // Enumerations may follow the structures that name them.
     for (auto& s : m_structs)
-        s.LinkEnums(m_enums);
+        s.LinkEnums(m_index.enums);
+    m_index = CNameIndex();
     return result;
 }
 
@@ -176,9 +186,10 @@ int CVa_Compiler::CompileLines(bool allowSharedCodes)
 bool CVa_Compiler::DefineLine()
 {
     std::string name = m_topLine.GetCapture(1, 2, m_file);
-    if (m_defines.Find(name))
+    int32_t value = ParseNumberText(m_topLine.GetGroupText(2, m_file));
+    if (!m_index.defines.emplace(name, value).second)
         return Fail(m_lineStart, "Line %d :Duplicate #define");
-    m_defines.push_back({name, ParseNumberText(m_topLine.GetGroupText(2, m_file))});
+    m_defines.push_back({std::move(name), value});
     return true;
 }
 
@@ -190,17 +201,20 @@ bool CVa_Compiler::StructLine(int64_t& pos, bool allowSharedCodes)
     if (m_topLine.GetGroupAlternative(4) == IdHex || m_topLine.GetGroupAlternative(4) == IdDecimal) {
         code = ParseNumberText(id);
     } else {
-        const _CODE_DEFINE* define = m_defines.Find(id);
-        if (!define)
+        auto define = m_index.defines.find(id);
+        if (define == m_index.defines.end())
             return Fail(m_lineStart, "Line %d :Undefined code structure");
-        code = define->value;
+        code = define->second;
     }
-    if (allowSharedCodes ? m_structs.Exists(code, id) : m_structs.Exists(code))
+    std::string codeAndName = CodeAndName(code, id);
+    if (allowSharedCodes ? m_index.structCodesAndNames.contains(codeAndName) : m_index.structCodes.contains(code))
         return Fail(m_lineStart, "Line %d :Duplicate structure code");
     CStructData data(code, id);
     if (!StructBody(pos, data))
         return false;
     m_structs.push_back(std::move(data));
+    m_index.structCodes.insert(code);
+    m_index.structCodesAndNames.insert(std::move(codeAndName));
     return true;
 }
 
@@ -261,11 +275,12 @@ bool CVa_Compiler::FieldLine(int64_t pos, CStructData& data)
 bool CVa_Compiler::EnumLine(int64_t& pos)
 {
     std::string name = m_topLine.GetCapture(3, 4, m_file);
-    if (m_enums.Find(name))
+    if (m_index.enums.Find(name))
         return Fail(m_lineStart, "Line %d :Duplicate enum %s", name);
     auto tag = std::make_shared<_ENUM_TAG>();
     tag->name = name;
     m_enums.push_back(tag);
+    m_index.enums.Add(tag);
     return EnumBody(pos, *tag);
 }
 
@@ -273,6 +288,7 @@ bool CVa_Compiler::EnumBody(int64_t& pos, _ENUM_TAG& tag)
 {
     enum { NextValue = 0 };
     uint32_t previous = static_cast<uint32_t>(-1);
+    std::unordered_set<std::string> names;
     for (;;) {
         int64_t end = pos;
         if (pos >= m_file.Size() || !m_enumLine.MatchAt(m_file, pos, &end) || end <= pos)
@@ -284,9 +300,9 @@ bool CVa_Compiler::EnumBody(int64_t& pos, _ENUM_TAG& tag)
         }
         if (form == ItemValue) {
             std::string name = m_enumLine.GetCapture(1, 2, m_file);
-            int32_t value;
-            if (tag.ValueOf(name, value))
+            if (!names.insert(name).second)
                 return Fail(pos, "Line %d :Duplicate constant %s", name);
+            int32_t value;
             if (m_enumLine.GetGroupAlternative(2) == NextValue)
                 value = static_cast<int32_t>(previous + 1);
             else

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 class CStdOut;
 
@@ -53,6 +55,16 @@ private:
     int LineAt(int64_t pos);
     void Dump();
 
+    // Lookups of the compile in progress, so that its time grows with the
+    // number of lines only.
+    struct CNameIndex {
+        std::unordered_map<std::string, int32_t> defines;
+        std::unordered_set<int32_t> structCodes;
+        // The code's four bytes followed by the structure's name.
+        std::unordered_set<std::string> structCodesAndNames;
+        CEnumIndex enums;
+    };
+
     std::string m_errorText;
     CDefineCode m_defines;
     CStructList m_structs;
@@ -65,6 +77,7 @@ private:
     CMatch m_topLine;
     CMatch m_fieldLine;
     CMatch m_enumLine;
+    CNameIndex m_index;
     int m_errorLine = 0;
     // Line breaks counted so far, up to m_countedTo.
     int64_t m_countedTo = 0;

@@ -44,3 +44,15 @@ std::shared_ptr<const _ENUM_TAG> CEnumList::Find(const std::string& name) const
     }
     return nullptr;
 }
+
+CEnumIndex::CEnumIndex(const CEnumList& enums)
+{
+    for (const auto& e : enums)
+        Add(e);
+}
+
+std::shared_ptr<const _ENUM_TAG> CEnumIndex::Find(const std::string& name) const
+{
+    auto found = m_byName.find(name);
+    return found == m_byName.end() ? nullptr : found->second;
+}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Value kinds of a field.
@@ -54,4 +55,17 @@ public:
 class CEnumList : public std::vector<std::shared_ptr<_ENUM_TAG>> {
 public:
     std::shared_ptr<const _ENUM_TAG> Find(const std::string& name) const;
+};
+
+// Enumerations by name, looked up in constant time; of two with one name
+// the first added wins, as with CEnumList::Find.
+class CEnumIndex {
+public:
+    CEnumIndex() = default;
+    explicit CEnumIndex(const CEnumList& enums);
+    void Add(const std::shared_ptr<_ENUM_TAG>& tag) { m_byName.emplace(tag->name, tag); }
+    std::shared_ptr<const _ENUM_TAG> Find(const std::string& name) const;
+
+private:
+    std::unordered_map<std::string, std::shared_ptr<const _ENUM_TAG>> m_byName;
 };

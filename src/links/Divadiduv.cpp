@@ -1,10 +1,12 @@
 #include "links/Divadiduv.h"
 
 #include "base/Error.h"
+#include "base/TempFiles.h"
 #include "web/HttpFetch.h"
 
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <stdexcept>
 #include <strings.h>
@@ -53,7 +55,8 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
     return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
 }
 
-// The temporary copy of a downloaded catalogue, deleted however loading ends.
+// The temporary copy of a downloaded catalogue, readable by its owner only
+// and deleted however loading ends, a SIGINT or SIGTERM included.
 class CTemporaryFile {
 public:
     CTemporaryFile() = default;
@@ -74,6 +77,7 @@ public:
             SetLastErrFromErrno();
             return false;
         }
+        m_guard.emplace(name);
         ::close(fd);
         m_path = name;
         return true;
@@ -82,6 +86,7 @@ public:
 
 private:
     std::string m_path;
+    std::optional<CTempFileGuard> m_guard;
 };
 
 // Stops a download that grows past what the parser would accept anyway.
@@ -91,15 +96,26 @@ uint32_t LimitDownloadSize(int64_t, int64_t transferred, int64_t, int64_t, uint3
     return transferred > static_cast<int64_t>(CXmlParser::kMaxFileSize) ? kProgressCancel : kProgressContinue;
 }
 
+// False with the last error 30 and, as its text, why the download failed.
 bool DownloadCatalogue(const std::string& url, const std::string& path)
 {
+    std::string reason;
     try {
         CHttpFetch fetch;
         fetch.SetProgress(LimitDownloadSize, nullptr);
-        return fetch.Open(url) && fetch.Download(path);
-    } catch (const CInternetException&) {
-        return false;
+        if (!fetch.Open(url))
+            reason = url + " answered status " + std::to_string(fetch.GetStatus());
+        else if (fetch.Download(path))
+            return true;
+        else if (fetch.GetCount() > static_cast<int64_t>(CXmlParser::kMaxFileSize))
+            reason = "The catalogue is longer than " + std::to_string(CXmlParser::kMaxFileSize) + " bytes";
+        else
+            reason = LastErrText();
+    } catch (const CInternetException& e) {
+        reason = e.what();
     }
+    SetLastErr(err::CatalogueDownload, reason);
+    return false;
 }
 
 CXmlObject* OnCatalogueElement(CXmlObject* parent, const std::string& name, const std::vector<_XMLARG>& args)
@@ -195,10 +211,12 @@ std::unique_ptr<CDivadiduvs> LoadDivadiduvs(const std::string& location)
     }
     if (StartsWithNoCase(location, "http://") || StartsWithNoCase(location, "https://")) {
         CTemporaryFile copy;
-        if (!copy.Create() || !DownloadCatalogue(location, copy.Path())) {
+        if (!copy.Create()) {
             SetLastErr(err::CatalogueDownload);
             return nullptr;
         }
+        if (!DownloadCatalogue(location, copy.Path()))
+            return nullptr;
         return AsCatalogue(CXmlParser(OnCatalogueElement).ParseFile(copy.Path()));
     }
     return AsCatalogue(CXmlParser(OnCatalogueElement).ParseFile(location));

@@ -4,6 +4,7 @@
 #include "base/Error.h"
 
 #include <algorithm>
+#include <string_view>
 #include <tinyxml2.h>
 
 namespace {
@@ -42,6 +43,48 @@ bool HasCharacterReferenceOutsideUnicode(const char* text, size_t size)
     return false;
 }
 
+// Whether some tag holds more attributes than limit. The parser checks each
+// new attribute against all before it, so one element with many attributes
+// costs time with the square of their number; counting them first takes
+// one pass. Markup is cut as the parser cuts it: declarations, comments,
+// CDATA sections and other "<!" markup are passed over to their ends, and
+// in a tag every '=' outside a quoted value starts a value.
+bool HasTagWithMoreAttributesThan(const char* text, size_t size, size_t limit)
+{
+    const std::string_view doc(text, size);
+    auto endOf = [&](size_t from, std::string_view end) {
+        size_t found = doc.find(end, from);
+        return found == std::string_view::npos ? found : found + end.size();
+    };
+    size_t pos = 0;
+    while ((pos = doc.find('<', pos)) != std::string_view::npos) {
+        std::string_view rest = doc.substr(pos);
+        if (rest.starts_with("<?")) {
+            pos = endOf(pos + 2, "?>");
+        } else if (rest.starts_with("<!--")) {
+            pos = endOf(pos + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            pos = endOf(pos + 9, "]]>");
+        } else if (rest.starts_with("<!")) {
+            pos = endOf(pos + 2, ">");
+        } else {
+            size_t attributes = 0;
+            for (++pos; pos < size && doc[pos] != '>'; ++pos) {
+                if (doc[pos] == '"' || doc[pos] == '\'') {
+                    pos = doc.find(doc[pos], pos + 1);
+                    if (pos == std::string_view::npos)
+                        return false;
+                } else if (doc[pos] == '=' && ++attributes > limit) {
+                    return true;
+                }
+            }
+        }
+        if (pos == std::string_view::npos)
+            return false;
+    }
+    return false;
+}
+
 struct PendingElement {
     const tinyxml2::XMLElement* element;
     CXmlObject* parent;
@@ -75,7 +118,8 @@ std::unique_ptr<CXmlObject> CXmlParser::ParseFile(const std::string& path)
 
 std::unique_ptr<CXmlObject> CXmlParser::ParseText(const char* text, size_t size)
 {
-    if (size > kMaxFileSize || HasCharacterReferenceOutsideUnicode(text, size)) {
+    if (size > kMaxFileSize || HasCharacterReferenceOutsideUnicode(text, size) ||
+        HasTagWithMoreAttributesThan(text, size, kMaxAttributes)) {
         SetLastErr(err::BadFormat);
         return nullptr;
     }

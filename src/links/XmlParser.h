@@ -24,6 +24,9 @@ class CXmlParser {
 public:
     // Files above this size are refused before parsing.
     static constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
+    // Documents with an element of more attributes than this are refused
+    // before parsing; a crate has ten.
+    static constexpr size_t kMaxAttributes = 64;
 
     // Called for each element with the object returned for its parent (null
     // for the root). Returns the object for the element, or null to skip the
@@ -37,8 +40,9 @@ public:
 
     // The object returned for the root element. Null when the file cannot be
     // read (last error from the file system), is too large, holds a character
-    // reference outside Unicode or is not well-formed XML (error 11), or when
-    // the callback returned nothing for the root (error 11).
+    // reference outside Unicode or an element with too many attributes or is
+    // not well-formed XML (error 11), or when the callback returned nothing
+    // for the root (error 11).
     std::unique_ptr<CXmlObject> ParseFile(const std::string& path);
     // The same on text held in memory.
     std::unique_ptr<CXmlObject> ParseText(const char* text, size_t size);

@@ -3,34 +3,62 @@
 #include "base/Error.h"
 
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+// Deletes every complete tag: a '<' followed by something other than '>',
+// up to the next '>'. One pass gives what deleting the first match of
+// \c<[^>]+>\c over and over gives: a '<' left in place is followed by '>'
+// and cannot start a tag once a later tag is gone, and without a '>'
+// further on no tag can follow at all.
+void RemoveTags(std::string_view text, std::string& out)
 {
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
-        text.replace(pos, from.size(), to);
+    size_t pos = 0;
+    for (;;) {
+        size_t open = text.find('<', pos);
+        if (open == std::string_view::npos || open + 1 >= text.size())
+            break;
+        if (text[open + 1] == '>') {
+            out.append(text, pos, open + 1 - pos);
+            pos = open + 1;
+            continue;
+        }
+        size_t close = text.find('>', open + 2);
+        if (close == std::string_view::npos)
+            break;
+        out.append(text, pos, open - pos);
+        pos = close + 1;
+    }
+    out.append(text, pos);
 }
 
-std::string CleanAnchorText(std::string text)
+// Replaces the five entities in one pass. Doing them one after the other
+// gives the same: a replacement never forms or splits another entity.
+std::string ReplaceEntities(std::string_view text)
 {
-    std::erase(text, '\r');
-    std::erase(text, '\n');
-    CMatch tag("\\c<[^>]+>\\c", false);
-    // Nothing before a removed tag can start a tag afterwards, so the search
-    // goes on from where the tag was.
-    int64_t start = 0;
-    while (tag.Match(text.c_str(), static_cast<int>(start))) {
-        start = tag.GetMarkPos(1);
-        int64_t end = tag.GetMarkPos(2);
-        text.erase(static_cast<size_t>(start), static_cast<size_t>(end - start));
+    static const struct {
+        std::string_view entity;
+        char replacement;
+    } kEntities[] = {{"&nbsp;", ' '}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&amp;", '&'}};
+    std::string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    for (size_t amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', pos)) {
+        out.append(text, pos, amp - pos);
+        pos = amp + 1;
+        char replacement = '&';
+        for (const auto& e : kEntities) {
+            if (text.substr(amp, e.entity.size()) == e.entity) {
+                replacement = e.replacement;
+                pos = amp + e.entity.size();
+                break;
+            }
+        }
+        out += replacement;
     }
-    ReplaceAll(text, "&nbsp;", " ");
-    ReplaceAll(text, "&lt;", "<");
-    ReplaceAll(text, "&gt;", ">");
-    ReplaceAll(text, "&quot;", "\"");
-    ReplaceAll(text, "&amp;", "&");
-    return text;
+    out.append(text, pos);
+    return out;
 }
 
 bool CompileLinkPattern(CMatch& match, const char* linkPattern, bool ignoreCase)
@@ -57,7 +85,7 @@ bool FindAnchor(const char* text, CMatch& match, std::string& href, std::string&
         if (!anchorEnd.Match(text, tagEnd, &closeEnd))
             break;
         pos = closeEnd;
-        std::string cleaned = CleanAnchorText(std::string(text + tagEnd, text + closeEnd - 4));
+        std::string cleaned = CleanAnchorText(std::string_view(text + tagEnd, closeEnd - 4 - tagEnd));
         if (match.Match(cleaned.c_str(), 0)) {
             href = std::move(target);
             linkText = std::move(cleaned);
@@ -83,4 +111,18 @@ bool FindLink(const char* text, const char* linkPattern, bool ignoreCase, std::s
         SetLastErr(err::BadParam);
         return false;
     }
+}
+
+std::string CleanAnchorText(std::string_view text)
+{
+    std::string withoutLineEnds;
+    withoutLineEnds.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n')
+            withoutLineEnds += c;
+    }
+    std::string withoutTags;
+    withoutTags.reserve(withoutLineEnds.size());
+    RemoveTags(withoutLineEnds, withoutTags);
+    return ReplaceEntities(withoutTags);
 }

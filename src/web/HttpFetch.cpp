@@ -1,6 +1,7 @@
 #include "web/HttpFetch.h"
 
 #include "base/Error.h"
+#include "base/TempFiles.h"
 #include "base/Trace.h"
 #include "language/Match.h"
 #include "web/HttpFetchFile.h"
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 #include <unistd.h>
 
@@ -16,8 +18,8 @@ namespace {
 
 constexpr size_t kPieceSize = 4096;
 
-// A download in progress: a new file beside the target, renamed over the
-// target by Commit and deleted otherwise.
+// A download in progress: a new file beside the target, for its owner's
+// eyes only, renamed over the target by Commit and deleted otherwise.
 class CPartialFile {
 public:
     CPartialFile() = default;
@@ -41,11 +43,13 @@ public:
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(random()));
             std::string path = folder + "." + name + suffix;
-            m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            m_guard.emplace(path);
+            m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (m_fd >= 0) {
                 m_path = path;
                 return true;
             }
+            m_guard.reset();
             if (errno != EEXIST)
                 return false;
         }
@@ -87,6 +91,9 @@ public:
 private:
     int m_fd = -1;
     std::string m_path;
+    // Registered before the file exists, so that no moment is left in
+    // which a signal would leave it behind.
+    std::optional<CTempFileGuard> m_guard;
 };
 
 // The "Content-Length" value of a response head; 0 when absent or beyond
@@ -105,14 +112,19 @@ int64_t ContentLengthOf(const std::string& headers)
 
 }  // namespace
 
+std::atomic<long> CHttpFetch::s_defaultPageSeconds{kDefaultPageSeconds};
+std::atomic<long> CHttpFetch::s_defaultDownloadSeconds{kDefaultDownloadSeconds};
+
 CHttpFetch::CHttpFetch() = default;
 CHttpFetch::~CHttpFetch() = default;
 
 bool CHttpFetch::Open(const std::string& url)
 {
     Close();
+    m_openedAt = Clock::now();
     try {
-        m_file = std::make_unique<CHttpFile>(url, m_connectMs, m_stallSeconds);
+        m_file = std::make_unique<CHttpFile>(url, m_connectMs, m_stallSeconds, Deadline(m_pageSeconds),
+                                             DeadlineText("response", m_pageSeconds));
     } catch (const CInternetException& e) {
         if (trace::On(trace::Http))
             trace::Write(trace::Http, this, "error", nullptr, 0, url + " ->" + std::to_string(e.GetError()) + " " + e.what());
@@ -137,7 +149,28 @@ void CHttpFetch::Close()
     m_file.reset();
 }
 
-CByteStream* CHttpFetch::GetFile() { return m_file.get(); }
+CByteStream* CHttpFetch::GetFile()
+{
+    if (m_file)
+        m_file->SetDeadline(Deadline(m_downloadSeconds), DeadlineText("download", m_downloadSeconds));
+    return m_file.get();
+}
+
+void CHttpFetch::SetDefaultDeadlines(long pageSeconds, long downloadSeconds)
+{
+    s_defaultPageSeconds = pageSeconds;
+    s_defaultDownloadSeconds = downloadSeconds;
+}
+
+CHttpFetch::Clock::time_point CHttpFetch::Deadline(long seconds) const
+{
+    return m_openedAt + std::chrono::seconds(seconds);
+}
+
+std::string CHttpFetch::DeadlineText(const char* what, long seconds)
+{
+    return std::string("The ") + what + " took longer than its deadline of " + std::to_string(seconds) + " s";
+}
 
 int CHttpFetch::GetStatus() const { return m_file ? m_file->GetStatus() : 0; }
 
@@ -151,7 +184,14 @@ CHttpFile& CHttpFetch::RequireFile()
 const char* CHttpFetch::ReadAll()
 {
     CHttpFile& file = RequireFile();
+    file.SetDeadline(Deadline(m_pageSeconds), DeadlineText("page", m_pageSeconds));
     m_buffer.clear();
+    auto tooLong = [this] {
+        return CInternetException(err::MoreData, "The page is longer than its limit of " + std::to_string(m_readLimit) +
+                                                     " bytes");
+    };
+    if (m_contentLength > 0 && static_cast<uint64_t>(m_contentLength) > m_readLimit)
+        throw tooLong();
     char piece[kPieceSize];
     for (;;) {
         long n = file.Read(piece, sizeof piece);
@@ -159,6 +199,8 @@ const char* CHttpFetch::ReadAll()
             throw CInternetException(GetLastErr(), file.GetErrorMessage());
         if (n == 0)
             break;
+        if (m_buffer.size() + static_cast<size_t>(n) > m_readLimit)
+            throw tooLong();
         m_buffer.insert(m_buffer.end(), piece, piece + n);
         m_count += n;
     }
@@ -169,6 +211,7 @@ const char* CHttpFetch::ReadAll()
 bool CHttpFetch::Download(const std::string& path)
 {
     CHttpFile& file = RequireFile();
+    file.SetDeadline(Deadline(m_downloadSeconds), DeadlineText("download", m_downloadSeconds));
     CPartialFile target;
     if (!target.Create(path)) {
         SetLastErr(err::AccessDenied);

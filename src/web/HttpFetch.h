@@ -11,6 +11,8 @@
 #include "base/ByteStream.h"
 #include "base/Error.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -53,18 +55,23 @@ public:
     bool Open(const std::string& url);
     // The rest of the body, NUL-terminated (the buffer is kept until the next
     // ReadAll or Open). Throws CInternetException with 6 when no URL is open,
-    // or with the transfer's error when the body breaks off.
+    // with 234 when the body is longer than the read limit, with 1460 when
+    // the page deadline passes, or with the transfer's error when the body
+    // breaks off.
     const char* ReadAll();
     // Streams the rest of the body into the file at path, replacing it only
     // when the whole body has arrived. Throws as ReadAll when no URL is open.
     // False, with nothing left behind at path, when the file cannot be
-    // created (5), writing fails (29), the transfer breaks off (its error) or
-    // the progress callback answers cancel or stop (995).
+    // created (5), writing fails (29), the download deadline passes (1460),
+    // the transfer breaks off (its error) or the progress callback answers
+    // cancel or stop (995). The file is readable by its owner only, and is
+    // removed when the program is ended by SIGINT or SIGTERM meanwhile.
     bool Download(const std::string& path);
     void Close();
 
-    // The open body as a stream, null when no URL is open. Reading it counts
-    // towards GetCount only through ReadAll and Download.
+    // The open body as a stream under the download deadline, null when no
+    // URL is open. Reading it counts towards GetCount only through ReadAll
+    // and Download.
     CByteStream* GetFile();
     // The status of the open URL, 0 when none.
     int GetStatus() const;
@@ -87,8 +94,29 @@ public:
         m_stallSeconds = stallSeconds;
     }
 
+    // Every fetch ends by a deadline counted from its Open, however slowly
+    // the server sends: the response head and a page read by ReadAll by
+    // pageSeconds, a body taken by Download or through GetFile by
+    // downloadSeconds. New fetchers take the program's defaults.
+    void SetDeadlines(long pageSeconds, long downloadSeconds)
+    {
+        m_pageSeconds = pageSeconds;
+        m_downloadSeconds = downloadSeconds;
+    }
+    static void SetDefaultDeadlines(long pageSeconds, long downloadSeconds);
+    static constexpr long kDefaultPageSeconds = 60;
+    static constexpr long kDefaultDownloadSeconds = 300;
+
+    // ReadAll refuses a body longer than this many bytes.
+    void SetReadLimit(size_t bytes) { m_readLimit = bytes; }
+    static constexpr size_t kDefaultReadLimit = 16 * 1024 * 1024;
+
 private:
+    using Clock = std::chrono::steady_clock;
+
     CHttpFile& RequireFile();
+    Clock::time_point Deadline(long seconds) const;
+    static std::string DeadlineText(const char* what, long seconds);
 
     std::unique_ptr<CHttpFile> m_file;
     std::vector<char> m_buffer;
@@ -98,4 +126,10 @@ private:
     void* m_progressData = nullptr;
     long m_connectMs = 30000;
     long m_stallSeconds = 60;
+    static std::atomic<long> s_defaultPageSeconds;
+    static std::atomic<long> s_defaultDownloadSeconds;
+    long m_pageSeconds = s_defaultPageSeconds.load();
+    long m_downloadSeconds = s_defaultDownloadSeconds.load();
+    size_t m_readLimit = kDefaultReadLimit;
+    Clock::time_point m_openedAt;
 };

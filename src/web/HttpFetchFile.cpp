@@ -60,7 +60,9 @@ bool IsFollowedRedirect(long status) { return status == 301 || status == 302 || 
 
 }  // namespace
 
-CHttpFile::CHttpFile(const std::string& url, long connectMs, long stallSeconds) : m_url(url)
+CHttpFile::CHttpFile(const std::string& url, long connectMs, long stallSeconds, Clock::time_point headDeadline,
+                     const std::string& headDeadlineText)
+    : m_url(url), m_deadline(headDeadline), m_deadlineText(headDeadlineText)
 {
     if (!IsHttpUrl(url))
         throw CInternetException(err::NotSupported, "Not an HTTP URL: " + url);
@@ -122,8 +124,16 @@ void CHttpFile::Release()
     m_requestHeaders = nullptr;
 }
 
+void CHttpFile::SetDeadline(Clock::time_point deadline, const std::string& text)
+{
+    m_deadline = deadline;
+    m_deadlineText = text;
+}
+
 std::string CHttpFile::GetErrorMessage() const
 {
+    if (m_deadlinePassed)
+        return m_deadlineText;
     if (m_errorBuffer[0])
         return m_errorBuffer;
     return curl_easy_strerror(m_result);
@@ -167,6 +177,13 @@ template <class Ready>
 void CHttpFile::RunUntil(Ready ready)
 {
     while (!ready() && !m_done) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+        if (left <= 0) {
+            m_done = true;
+            m_result = CURLE_OPERATION_TIMEDOUT;
+            m_deadlinePassed = true;
+            return;
+        }
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
             m_done = true;
@@ -181,7 +198,7 @@ void CHttpFile::RunUntil(Ready ready)
             }
         }
         if (!ready() && !m_done)
-            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+            curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)), nullptr);
     }
 }
 
@@ -194,7 +211,10 @@ long CHttpFile::Read(void* buffer, size_t size)
     if (available == 0) {
         if (m_result == CURLE_OK)
             return 0;
-        SetLastErr(CodeOfCurlError(m_result, m_easy));
+        if (m_deadlinePassed)
+            SetLastErr(err::Timeout, m_deadlineText);
+        else
+            SetLastErr(CodeOfCurlError(m_result, m_easy));
         return -1;
     }
     size_t n = std::min({size, available, static_cast<size_t>(LONG_MAX)});

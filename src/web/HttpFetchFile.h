@@ -4,15 +4,20 @@
 
 #include "base/ByteStream.h"
 
+#include <chrono>
 #include <cstdint>
 #include <curl/curl.h>
 #include <string>
 
 class CHttpFile : public CByteStream {
 public:
-    // Connects and waits for the final response head (after redirects).
-    // Throws CInternetException when no response arrives.
-    CHttpFile(const std::string& url, long connectMs, long stallSeconds);
+    using Clock = std::chrono::steady_clock;
+
+    // Connects and waits for the final response head (after redirects) until
+    // headDeadline. Throws CInternetException when no response arrives, with
+    // 1460 and headDeadlineText when the deadline passes first.
+    CHttpFile(const std::string& url, long connectMs, long stallSeconds, Clock::time_point headDeadline,
+              const std::string& headDeadlineText);
     ~CHttpFile() override;
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
@@ -24,8 +29,13 @@ public:
     // libcurl's description of the last failure.
     std::string GetErrorMessage() const;
 
+    // The transfer fails with 1460 and this text when it has not ended by
+    // then.
+    void SetDeadline(Clock::time_point deadline, const std::string& text);
+
     // Up to size bytes of the body; 0 at its end; -1 with the last error set
-    // when the transfer fails (a body cut short included).
+    // when the transfer fails (a body cut short or a passed deadline
+    // included).
     long Read(void* buffer, size_t size) override;
 
 private:
@@ -49,4 +59,7 @@ private:
     size_t m_pendingPos = 0;
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
+    Clock::time_point m_deadline;
+    std::string m_deadlineText;
+    bool m_deadlinePassed = false;
 };

@@ -69,6 +69,27 @@ TEST(MatchTest, CompileResultAndStopOffset)
     EXPECT_EQ(stop, 1);
 }
 
+TEST(MatchTest, CloseWithoutOpenIsUnbalanced)
+{
+    const struct {
+        const char* pattern;
+        int result;
+        int stop;
+    } cases[] = {
+        {"HC16)ZZZZ-not-in-page", 0, 4},
+        {")", 0, 0},
+        {"(a)b)c", 0, 4},
+        {"a|b)", 1, 1},  // the top-level '|' ends the pattern before the ')'
+        {"(a)b(c|(d))", 1, 11},
+    };
+    for (const auto& c : cases) {
+        CMatch m;
+        int stop = -1;
+        EXPECT_EQ(m.Compile(c.pattern, false, &stop), c.result) << c.pattern;
+        EXPECT_EQ(stop, c.stop) << c.pattern;
+    }
+}
+
 TEST(MatchTest, InvalidArguments)
 {
     EXPECT_THROW(CMatch("*a"), std::invalid_argument);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -299,6 +300,67 @@ TEST(VaCompilerTest, HostileInputsFailCleanly)
         CVa_Compiler c;
         EXPECT_EQ(c.CompileBuffer(t.text.data(), t.text.size(), true), t.result);
         EXPECT_EQ(c.GetErrorText().empty(), t.result == 1);
+    }
+}
+
+// Decode files of many names, each ending in a duplicate of the first name
+// (or, in the last case, in lines that look the names up): with lookups
+// that scan the tables these take minutes, not a second.
+TEST(VaCompilerTest, ManyNamesAreLookedUpByHash)
+{
+    // Structures named by defines take seven lines each.
+    constexpr int kNames = 200000, kStructures = 50000;
+    auto lines = [](const std::string& head, auto line, const std::string& tail, int count) {
+        std::string text = head;
+        for (int i = 0; i < count; ++i)
+            text += line(i);
+        return text + tail;
+    };
+    auto name = [](int i) { return "N" + std::to_string(i); };
+    const struct {
+        const char* what;
+        std::string text;
+        bool shared;
+        std::string error;
+    } cases[] = {
+        {"defines", lines("", [&](int i) { return "#define " + name(i) + " " + std::to_string(i) + "\n"; },
+                          "#define N0 7\n", kNames),
+         false, "Line 200001 :Duplicate #define"},
+        {"enum items", lines("enum E {\n", [&](int i) { return name(i) + ",\n"; }, "N0 = 3,\n};\n", kNames), false,
+         "Line 200002 :Duplicate constant N0"},
+        {"enums", lines("", [&](int i) { return "enum " + name(i) + " {\n};\n"; }, "enum N0 {\n};\n", kNames), false,
+         "Line 400001 :Duplicate enum N0"},
+        {"structure codes", lines("", [&](int i) { return "struct " + std::to_string(i) + " {\n};\n"; },
+                                  "struct 0x0 {\n};\n", kNames),
+         false, "Line 400001 :Duplicate structure code"},
+        {"structures by define name",
+         lines("",
+               [&](int i) {
+                   return "#define " + name(i) + " 5\nstruct " + name(i) + " {\nchar x; enum " + name(i) +
+                          "\n};\nenum " + name(i) + " {\nA,\n};\n";
+               },
+               "struct N0 {\n};\n", kStructures),
+         true, "Line 350001 :Duplicate structure code"},
+    };
+    for (const auto& c : cases) {
+        CVa_Compiler compiler;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(CompileText(compiler, c.text, c.shared), 0) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.what;
+        EXPECT_EQ(compiler.GetErrorText(), c.error) << c.what;
+    }
+
+    // Without the duplicate: one code shared by every structure, and each
+    // field linked to the enumeration of its name, declared after it.
+    const std::string& named = cases[std::size(cases) - 1].text;
+    CVa_Compiler compiler;
+    ASSERT_EQ(CompileText(compiler, named.substr(0, named.rfind("struct N0")), true), 1) << compiler.GetErrorText();
+    ASSERT_EQ(compiler.Structs().size(), static_cast<size_t>(kStructures));
+    for (int i : {0, kStructures / 2, kStructures - 1}) {
+        const CStructData& s = compiler.Structs()[static_cast<size_t>(i)];
+        EXPECT_EQ(s.Name(), name(i));
+        ASSERT_TRUE(s.Fields()[0].enumRef) << i;
+        EXPECT_EQ(s.Fields()[0].enumRef.get(), compiler.Enums()[static_cast<size_t>(i)].get()) << i;
     }
 }
 

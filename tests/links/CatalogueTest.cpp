@@ -3,6 +3,7 @@
 #include "support/HttpPeer.h"
 #include "support/TempDir.h"
 
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -183,6 +184,49 @@ TEST(Catalogue, HostileDocumentsAreRefusedSafely)
     EXPECT_EQ(catalogue->GetAt(0).host, "0");
 }
 
+TEST(Catalogue, ElementsWithMoreAttributesThanAnyCatalogueNeedsAreRefused)
+{
+    auto attributes = [](int count, const char* value = "1") {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += " a" + std::to_string(i) + "=\"" + value + "\"";
+        return text;
+    };
+    const std::string crate = R"(<Divadiduv wheel="YB0" sector="S1" type="MB1" host="h"/>)";
+    const std::string manyEquals(100, '=');
+    const struct {
+        const char* what;
+        std::string xml;
+        bool accepted;
+    } cases[] = {
+        {"64 on another element", "<Divadiduvs><x" + attributes(64) + "/>" + crate + "</Divadiduvs>", true},
+        {"65 on another element", "<Divadiduvs><x" + attributes(65) + "/>" + crate + "</Divadiduvs>", false},
+        {"65 on a crate", "<Divadiduvs><Divadiduv" + attributes(65) + "/></Divadiduvs>", false},
+        {"65 on the root", "<Divadiduvs" + attributes(65) + ">" + crate + "</Divadiduvs>", false},
+        {"200,000 on one element", "<Divadiduvs" + attributes(200000) + "/>", false},
+        {"'=' and '>' inside values", "<Divadiduvs><x" + attributes(60, "=>='=>") + " b='" + manyEquals + "'/>" +
+                                          crate + "</Divadiduvs>",
+         true},
+        {"'=' in a comment, a CDATA section, a declaration and a DOCTYPE",
+         "<?xml version=\"1.0\" x" + manyEquals + "?><!DOCTYPE d " + manyEquals + "><Divadiduvs><!-- <x" +
+             attributes(100) + "/> --><x><![CDATA[<y" + attributes(100) + "/>]]></x>" + crate + "</Divadiduvs>",
+         true},
+        {"'=' in text", "<Divadiduvs>" + manyEquals + crate + "</Divadiduvs>", true},
+    };
+    for (const auto& c : cases) {
+        SetLastErr(0);
+        const auto start = std::chrono::steady_clock::now();
+        auto catalogue = Parse(c.xml);
+        // Checking each attribute against all before it takes minutes here.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.what;
+        EXPECT_EQ(catalogue != nullptr, c.accepted) << c.what;
+        if (c.accepted)
+            EXPECT_EQ(catalogue->GetSize(), 1) << c.what;
+        else
+            EXPECT_EQ(GetLastErr(), err::BadFormat) << c.what;
+    }
+}
+
 TEST(Catalogue, LoadsLocalFiles)
 {
     CTempDir dir;
@@ -250,18 +294,23 @@ TEST(Catalogue, DownloadsOverHttpIntoATemporaryFileAlwaysDeleted)
     const struct {
         std::string location;
         uint32_t error;
+        std::string text;  // why the download failed
     } failures[] = {
-        {peer.Url("/files/missing.xml"), err::CatalogueDownload},
-        {peer.Url("/status/500"), err::CatalogueDownload},
-        {peer.Url("/cut/5000"), err::CatalogueDownload},
-        {peer.Url("/files/big.xml"), err::CatalogueDownload},
-        {"http://127.0.0.1:1/DivadiduvList.xml", err::CatalogueDownload},
-        {peer.Url("/files/broken.xml"), err::BadFormat},
+        {peer.Url("/files/missing.xml"), err::CatalogueDownload, peer.Url("/files/missing.xml") + " answered status 404"},
+        {peer.Url("/status/500"), err::CatalogueDownload, peer.Url("/status/500") + " answered status 500"},
+        {peer.Url("/cut/5000"), err::CatalogueDownload, ""},
+        {peer.Url("/files/big.xml"), err::CatalogueDownload, "The catalogue is longer than 16777216 bytes"},
+        {"http://127.0.0.1:1/DivadiduvList.xml", err::CatalogueDownload, ""},
+        {peer.Url("/files/broken.xml"), err::BadFormat, ""},
     };
     for (const auto& f : failures) {
         SetLastErr(0);
         EXPECT_FALSE(LoadDivadiduvs(f.location)) << f.location;
         EXPECT_EQ(GetLastErr(), f.error) << f.location;
+        if (!f.text.empty())
+            EXPECT_EQ(LastErrText(), f.text);
+        else
+            EXPECT_FALSE(LastErrText().empty()) << f.location;
         EXPECT_TRUE(temp.Entries().empty()) << f.location;
     }
 

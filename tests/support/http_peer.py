@@ -11,6 +11,8 @@ standard input closes (the test process ended) or it is terminated.
   /cut/N            Content-Length N, half the body, then the connection closes
   /stall/N          Content-Length N, 100 bytes, then nothing for 60 s
   /silent           nothing at all for 60 s
+  /trickle/N/MS     Content-Length N, then one byte every MS milliseconds
+  /endless          no Content-Length and a body without end
   /redirect/PATH    302 to /PATH
   /echo             the request line and headers as the body
   /files/NAME       the file NAME from the folder given with --root
@@ -84,6 +86,23 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(60)
             self.close_connection = True
+        elif kind == "trickle":
+            n, ms = (int(x) for x in arg.split("/"))
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            self.wfile.flush()
+            for byte in pattern(n):
+                time.sleep(ms / 1000)
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+        elif kind == "endless":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            piece = b"<p>" + b"x" * 65533
+            while True:
+                self.wfile.write(piece)
         elif kind == "silent":
             time.sleep(60)
             self.close_connection = True

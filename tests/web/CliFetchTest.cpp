@@ -5,8 +5,15 @@
 #include "support/TempDir.h"
 #include "support/RunCommand.h"
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +68,8 @@ TEST_F(CliFetch, FindLinkFailuresExitWithTheirStatus)
     EXPECT_EQ(Cli("findlink " + peer.Url("/status/404") + " 'V' 2>/dev/null").status, 1);
     EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " '*V' 2>/dev/null").status, 2)
         << "a quantifier with nothing before it is a bad pattern";
+    EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " 'HC16)ZZZZ-not-in-page' 2>/dev/null").status, 2)
+        << "a ')' that closes no group is a bad pattern, not the end of it";
     EXPECT_EQ(Cli("findlink " + peer.Url("/files/releases.html") + " 2>/dev/null").status, 2);
 }
 
@@ -88,4 +97,64 @@ TEST_F(CliFetch, CatalogueFindPrintsIndexAndCrate)
     EXPECT_EQ(Cli("catalogue " + m_dir.File("list.xml") + " --find 3 3 3 2>/dev/null").status, 1);
     EXPECT_EQ(Cli("catalogue " + m_dir.File("missing.xml") + " 2>/dev/null").status, 1);
     EXPECT_EQ(Cli("catalogue " + m_dir.File("list.xml") + " --find x 1 1 2>/dev/null").status, 2);
+}
+
+TEST_F(CliFetch, FetchesEndWithinTheirLimits)
+{
+    CHttpPeer peer(m_dir.Path());
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"findlink " + peer.Url("/endless") + " 'x'", "The page is longer than its limit of 16777216 bytes ->234"},
+        {"findlink " + peer.Url("/trickle/1000/400") + " 'x' --deadline 2",
+         "The page took longer than its deadline of 2 s ->1460"},
+        {"catalogue --deadline 2 " + peer.Url("/trickle/1000/400"),
+         "The download took longer than its deadline of 2 s"},
+    };
+    for (const auto& c : cases) {
+        // Without the limits these run for minutes or until memory runs out.
+        CommandResult r = Cli(c.arguments + " 2>&1");
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.arguments << "\n" << r.out;
+    }
+    for (const char* bad : {"--deadline", "--deadline 0", "--deadline 2x", "--deadline -5"})
+        EXPECT_EQ(Cli("findlink " + peer.Url("/bytes/1") + " x " + bad + " 2>/dev/null").status, 2) << bad;
+}
+
+TEST_F(CliFetch, CatalogueDownloadLeavesNothingBehindWhenInterrupted)
+{
+    CHttpPeer peer(m_dir.Path());
+    const std::string url = peer.Url("/trickle/100000/50");
+    for (int signal : {SIGTERM, SIGINT}) {
+        CTempDir temp;
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("TMPDIR", temp.Path().c_str(), 1);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(m_cli.c_str(), m_cli.c_str(), "catalogue", url.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // The catalogue's copy and the download's partial file beside it.
+        std::vector<std::string> names;
+        for (int wait = 0; wait < 500 && names.size() < 2; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            names = temp.Entries();
+        }
+        EXPECT_EQ(names.size(), 2u);
+        for (const auto& name : names) {
+            struct stat st {};
+            ASSERT_EQ(stat(temp.File(name).c_str(), &st), 0) << name;
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+            EXPECT_TRUE(name.starts_with("DivadiduvList") || name.ends_with(".part")) << name;
+        }
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "ended as the signal says";
+        EXPECT_TRUE(temp.Entries().empty()) << temp.Entries().front();
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -366,5 +367,105 @@ TEST_F(HttpFetchTest, ContentLengthComesFromTheFinalResponseHead)
         m_fetch.Open(m_peer.Url(c.path));
         EXPECT_EQ(m_fetch.GetContentLength(), c.length) << c.path;
         EXPECT_EQ(m_fetch.GetCount(), 0) << c.path;
+    }
+}
+
+TEST_F(HttpFetchTest, TricklingBodyEndsAtItsDeadline)
+{
+    // One byte every 0.4 s is fast enough for the stall guard.
+    const std::string url = m_peer.Url("/trickle/1000/400");
+    m_fetch.SetDeadlines(2, 3);
+    const struct {
+        const char* what;
+        long seconds;
+        std::function<uint32_t(std::string&)> fetch;
+    } cases[] = {
+        {"page", 2,
+         [&](std::string& text) {
+             try {
+                 m_fetch.ReadAll();
+             } catch (const CInternetException& e) {
+                 text = e.what();
+                 EXPECT_GT(m_fetch.GetCount(), 0) << "bytes arrived meanwhile";
+                 return e.GetError();
+             }
+             return 0u;
+         }},
+        {"download", 3,
+         [&](std::string& text) {
+             SetLastErr(0);
+             EXPECT_FALSE(m_fetch.Download(m_dir.File("slow.bin")));
+             text = LastErrText();
+             EXPECT_GT(m_fetch.GetCount(), 0) << "bytes arrived meanwhile";
+             return GetLastErr();
+         }},
+        {"download", 3,
+         [&](std::string& text) {
+             char piece[100];
+             long n, total = 0;
+             while ((n = m_fetch.GetFile()->Read(piece, sizeof piece)) > 0)
+                 total += n;
+             EXPECT_EQ(n, -1);
+             EXPECT_GT(total, 0) << "bytes arrived meanwhile";
+             text = LastErrText();
+             return GetLastErr();
+         }},
+    };
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(m_fetch.Open(url));
+        std::string text;
+        EXPECT_EQ(c.fetch(text), err::Timeout) << c.what;
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(text, "The " + std::string(c.what) + " took longer than its deadline of " +
+                            std::to_string(c.seconds) + " s");
+        EXPECT_GE(took, std::chrono::seconds(c.seconds)) << c.what;
+        EXPECT_LT(took, std::chrono::seconds(c.seconds + 5)) << c.what;
+        EXPECT_TRUE(m_dir.Entries().empty()) << c.what;
+    }
+
+    // The response head waits under the page deadline.
+    const auto start = std::chrono::steady_clock::now();
+    m_fetch.SetTimeouts(30000, 60);
+    try {
+        m_fetch.Open(m_peer.Url("/silent"));
+        ADD_FAILURE() << "Open returned from a silent server";
+    } catch (const CInternetException& e) {
+        EXPECT_EQ(e.GetError(), err::Timeout);
+        EXPECT_STREQ(e.what(), "The response took longer than its deadline of 2 s");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7));
+}
+
+TEST_F(HttpFetchTest, ReadAllStopsAtItsLimit)
+{
+    const struct {
+        std::string path;
+        size_t limit;
+        bool fits;
+    } cases[] = {
+        {"/bytes/100000", 100000, true},
+        {"/nolength/100000", 100000, true},
+        {"/bytes/100001", 100000, false},
+        {"/nolength/100001", 100000, false},
+        {"/chunked/100001", 100000, false},
+        {"/endless", 100000, false},
+        {"/endless", CHttpFetch::kDefaultReadLimit, false},
+    };
+    for (const auto& c : cases) {
+        CHttpFetch fetch;
+        if (c.limit != CHttpFetch::kDefaultReadLimit)
+            fetch.SetReadLimit(c.limit);
+        ASSERT_TRUE(fetch.Open(m_peer.Url(c.path))) << c.path;
+        try {
+            fetch.ReadAll();
+            EXPECT_TRUE(c.fits) << c.path;
+            EXPECT_EQ(fetch.GetBuffer().size(), c.limit + 1) << c.path;
+        } catch (const CInternetException& e) {
+            EXPECT_FALSE(c.fits) << c.path;
+            EXPECT_EQ(e.GetError(), err::MoreData) << c.path;
+            EXPECT_EQ(std::string(e.what()), "The page is longer than its limit of " + std::to_string(c.limit) + " bytes");
+            EXPECT_LE(fetch.GetCount(), static_cast<int64_t>(c.limit)) << c.path;
+        }
     }
 }
