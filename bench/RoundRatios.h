@@ -35,12 +35,22 @@ struct Ratio {
         Speed,  // reference time / subject time: above 1 the subject is faster
         Time,   // subject time / reference time: above 1 the subject is slower
     };
+    Ratio(std::string label, std::string subject, std::string reference, Kind kind, double goal,
+          std::string counter = {})
+        : label(std::move(label)), subject(std::move(subject)), reference(std::move(reference)), kind(kind),
+          goal(goal), counter(std::move(counter))
+    {
+    }
+
     std::string label;
-    std::string subject;    // contestant names
+    std::string subject;  // contestant names
     std::string reference;
-    Kind kind = Kind::Speed;
+    Kind kind;
     // Speed: at least this; Time: at most this; 0: no goal.
-    double goal = 0;
+    double goal;
+    // Compares this counter of the runs, a time per iteration, instead of
+    // the run's own time.
+    std::string counter;
 };
 
 // Takes "--rounds=N" out of the arguments; the default when absent.
@@ -94,6 +104,8 @@ public:
                 run.run_name.time_type.empty() ? run.cpu_accumulated_time : run.real_accumulated_time;
             const bool usable = !run.error_occurred && run.iterations > 0 && seconds > 0;
             m_perIteration[name].push_back(usable ? seconds / static_cast<double>(run.iterations) : 0);
+            for (const auto& [counter, value] : run.counters)
+                m_perIteration[name + " " + counter].push_back(usable ? value.value : 0);
         }
     }
 
@@ -107,8 +119,9 @@ public:
 private:
     void Print(const Ratio& r)
     {
-        const std::vector<double>& subject = m_perIteration[r.subject];
-        const std::vector<double>& reference = m_perIteration[r.reference];
+        const std::string suffix = r.counter.empty() ? "" : " " + r.counter;
+        const std::vector<double>& subject = m_perIteration[r.subject + suffix];
+        const std::vector<double>& reference = m_perIteration[r.reference + suffix];
         std::vector<double> ratios;
         for (size_t k = 0; k < std::min(subject.size(), reference.size()); ++k) {
             if (subject[k] > 0 && reference[k] > 0)
@@ -138,7 +151,8 @@ private:
     }
 
     std::vector<Ratio> m_ratios;
-    // Seconds per iteration of each run, in run order; 0 for a failed run.
+    // Seconds per iteration of each run, in run order, by name and by name
+    // and counter; 0 for a failed run.
     std::map<std::string, std::vector<double>> m_perIteration;
 };
 
