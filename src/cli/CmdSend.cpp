@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,16 +41,46 @@ bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
     return true;
 }
 
-struct Printer {
-    const CTrafficDecoder* decoder = nullptr;
-    bool decode = true;
+// The traffic text of the commands. It collects in memory and is written
+// after every command when standard output is a terminal, so that each
+// exchange shows at once, and otherwise in batches, so that writing never
+// paces the commands. The link calls the hook on the thread that runs the
+// command, the same thread that flushes.
+class CTrafficPrinter {
+public:
+    CTrafficPrinter(const CTrafficDecoder* decoder, bool decode)
+        : m_decoder(decoder), m_decode(decode), m_terminal(isatty(fileno(stdout)))
+    {
+    }
+    ~CTrafficPrinter() { Flush(); }
 
     static void Hook(void* context, int direction, const uint8_t* bytes, int count)
     {
-        auto* p = static_cast<Printer*>(context);
+        auto* p = static_cast<CTrafficPrinter*>(context);
         const _MCDATA r = TrafficRecord(direction, bytes, count);
-        std::fputs(TrafficText(r, p->decoder, {p->decode, false, 0}).c_str(), stdout);
+        p->m_pending += TrafficText(r, p->m_decoder, {p->m_decode, false, 0});
     }
+
+    void CommandDone()
+    {
+        if (m_terminal || m_pending.size() >= kBatchBytes)
+            Flush();
+    }
+
+    void Flush()
+    {
+        std::fwrite(m_pending.data(), 1, m_pending.size(), stdout);
+        std::fflush(stdout);
+        m_pending.clear();
+    }
+
+private:
+    static constexpr size_t kBatchBytes = 64 * 1024;
+
+    const CTrafficDecoder* m_decoder;
+    const bool m_decode;
+    const bool m_terminal;
+    std::string m_pending;
 };
 
 }  // namespace
@@ -108,8 +140,8 @@ int runSend(const Args& args)
         return 1;
     }
 
-    Printer printer{decoder.get(), !raw};
-    link.SetMonitor(&printer, &Printer::Hook);
+    CTrafficPrinter printer(decoder.get(), !raw);
+    link.SetMonitor(&printer, &CTrafficPrinter::Hook);
     std::vector<double> roundTrips;
     for (int i = 0; i < repeat; ++i) {
         uint8_t reply[256];
@@ -117,8 +149,9 @@ int runSend(const Args& args)
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount, timeoutMs);
         const auto t1 = std::chrono::steady_clock::now();
-        std::fflush(stdout);
+        printer.CommandDone();
         if (!ok) {
+            printer.Flush();
             std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
             link.Close();
             return 1;
@@ -127,6 +160,7 @@ int runSend(const Args& args)
     }
     link.SetMonitor(nullptr, nullptr);
     link.Close();
+    printer.Flush();
     if (repeat > 1) {
         std::sort(roundTrips.begin(), roundTrips.end());
         std::printf("round trip: min %.3f ms, median %.3f ms, max %.3f ms\n", roundTrips.front(),
