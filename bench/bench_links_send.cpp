@@ -3,7 +3,8 @@
 // simulated crate over TCP, each as a whole process, from start to exit.
 // Their output goes to a pipe that the benchmark reads, as a script's would,
 // or to a pseudo-terminal. Before timing anything the client's text is
-// checked to be the text of "telvane-cli send --raw".
+// checked to be the text of "telvane-cli send --raw". The processor time
+// the programs take is shown as "cpu".
 // Goal: telvane-cli reaches at least 0.9 times the client's commands per
 // second, decoded and raw, as the median of per-round ratios.
 
@@ -63,7 +64,8 @@ std::vector<std::string> Command(Program program, int commands)
 
 // Runs the program with its output read from a pipe, or from a
 // pseudo-terminal; the text is kept when `text` is given.
-bool Run(const std::vector<std::string>& args, bool terminal, double& seconds, std::string* text = nullptr)
+bool Run(const std::vector<std::string>& args, bool terminal, double& seconds, std::string* text = nullptr,
+         double* cpuSeconds = nullptr)
 {
     int readEnd = -1, writeEnd = -1;
     if (terminal) {
@@ -89,7 +91,7 @@ bool Run(const std::vector<std::string>& args, bool terminal, double& seconds, s
         }
     });
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = bench::RunProgram(args, writeEnd);
+    const bool ok = bench::RunProgram(args, writeEnd, cpuSeconds);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     close(writeEnd);
     reader.join();
@@ -116,13 +118,16 @@ void Send(benchmark::State& state, Program program, bool terminal)
     if (!same)
         return state.SkipWithError("the client's text differs from that of telvane-cli send --raw");
     const std::vector<std::string> args = Command(program, kCommands);
+    double cpu = 0;
     for (auto _ : state) {
-        double seconds = 0;
-        if (!Run(args, terminal, seconds))
+        double seconds = 0, processor = 0;
+        if (!Run(args, terminal, seconds, nullptr, &processor))
             return state.SkipWithError(("failed: " + args[0]).c_str());
         state.SetIterationTime(seconds);
+        cpu += processor;
     }
     state.SetItemsProcessed(state.iterations() * kCommands);
+    state.counters["cpu"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
 }
 
 void BM_Client(benchmark::State& state) { Send(state, Program::Client, false); }
@@ -135,7 +140,7 @@ void BM_CliTerminal(benchmark::State& state) { Send(state, Program::Cli, true); 
 
 int main(int argc, char** argv)
 {
-    const int rounds = bench::TakeRounds(argc, argv, 7);
+    const int rounds = bench::TakeRounds(argc, argv, 9);
     auto once = [](benchmark::internal::Benchmark* b) {
         b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
     };
@@ -150,5 +155,7 @@ int main(int argc, char** argv)
         {{"send, decoded: telvane-cli / C client, speed", "BM_Cli", "BM_Client", Kind::Speed, 0.9},
          {"send --raw: telvane-cli / C client, speed", "BM_CliRaw", "BM_Client", Kind::Speed, 0.9},
          {"send, decoded, on a terminal: telvane-cli / C client, speed", "BM_CliTerminal", "BM_ClientTerminal",
-          Kind::Speed, 0.9}});
+          Kind::Speed, 0.9},
+         {"send, decoded: telvane-cli / C client, processor time", "BM_Cli", "BM_Client", Kind::Time, 0, "cpu"},
+         {"send --raw: telvane-cli / C client, processor time", "BM_CliRaw", "BM_Client", Kind::Time, 0, "cpu"}});
 }

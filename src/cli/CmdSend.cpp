@@ -41,46 +41,53 @@ bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
     return true;
 }
 
-// The traffic text of the commands. It collects in memory and is written
-// after every command when standard output is a terminal, so that each
-// exchange shows at once, and otherwise in batches, so that writing never
-// paces the commands. The link calls the hook on the thread that runs the
-// command, the same thread that flushes.
+// The traffic text of the commands. The link hands each record over as it
+// passes; an exchange is decoded and formatted once the next command has
+// gone out, while the crate works on it, so that the text never paces the
+// commands. On a terminal the text is written there and then, so that each
+// exchange shows at once; otherwise it is written in batches. Finish writes
+// what is left, before an error message and at the end. The link calls the
+// hook on the thread that runs the commands, the one that calls Finish.
 class CTrafficPrinter {
 public:
     CTrafficPrinter(const CTrafficDecoder* decoder, bool decode)
         : m_decoder(decoder), m_decode(decode), m_terminal(isatty(fileno(stdout)))
     {
     }
-    ~CTrafficPrinter() { Flush(); }
+    ~CTrafficPrinter() { Finish(); }
 
     static void Hook(void* context, int direction, const uint8_t* bytes, int count)
     {
         auto* p = static_cast<CTrafficPrinter*>(context);
-        const _MCDATA r = TrafficRecord(direction, bytes, count);
-        p->m_pending += TrafficText(r, p->m_decoder, {p->m_decode, false, 0});
+        if (direction == _MCDATA::kSent)
+            p->Format(p->m_terminal ? 0 : kBatchBytes);
+        p->m_records.push_back(TrafficRecord(direction, bytes, count));
     }
 
-    void CommandDone()
-    {
-        if (m_terminal || m_pending.size() >= kBatchBytes)
-            Flush();
-    }
-
-    void Flush()
-    {
-        std::fwrite(m_pending.data(), 1, m_pending.size(), stdout);
-        std::fflush(stdout);
-        m_pending.clear();
-    }
+    void Finish() { Format(0); }
 
 private:
     static constexpr size_t kBatchBytes = 64 * 1024;
 
+    // Formats the records held, and writes the text once it has `batch`
+    // bytes.
+    void Format(size_t batch)
+    {
+        for (const _MCDATA& r : m_records)
+            m_text += TrafficText(r, m_decoder, {m_decode, false, 0});
+        m_records.clear();
+        if (!m_text.empty() && m_text.size() >= batch) {
+            std::fwrite(m_text.data(), 1, m_text.size(), stdout);
+            std::fflush(stdout);
+            m_text.clear();
+        }
+    }
+
     const CTrafficDecoder* m_decoder;
     const bool m_decode;
     const bool m_terminal;
-    std::string m_pending;
+    std::vector<_MCDATA> m_records;
+    std::string m_text;
 };
 
 }  // namespace
@@ -149,9 +156,8 @@ int runSend(const Args& args)
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount, timeoutMs);
         const auto t1 = std::chrono::steady_clock::now();
-        printer.CommandDone();
         if (!ok) {
-            printer.Flush();
+            printer.Finish();
             std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
             link.Close();
             return 1;
@@ -160,7 +166,7 @@ int runSend(const Args& args)
     }
     link.SetMonitor(nullptr, nullptr);
     link.Close();
-    printer.Flush();
+    printer.Finish();
     if (repeat > 1) {
         std::sort(roundTrips.begin(), roundTrips.end());
         std::printf("round trip: min %.3f ms, median %.3f ms, max %.3f ms\n", roundTrips.front(),
