@@ -1,6 +1,7 @@
 // telvane-cli send: the traffic text of many commands, whole and in order
-// although it is written in batches; on a terminal each exchange shows as
-// soon as it is complete; text waiting when a command fails is written.
+// although it is written in batches; on a terminal each exchange shows
+// while the next command waits for its reply; text waiting when a command
+// fails is written.
 
 #include "support/RunCommand.h"
 
