@@ -49,9 +49,12 @@ struct Ratio {
     // Speed: at least this; Time: at most this; 0: no goal.
     double goal;
     // Compares this counter of the runs, a time per iteration, instead of
-    // the run's own time.
+    // the run's own time; kThreadCpu is the processor time of the thread
+    // that ran the benchmark.
     std::string counter;
 };
+
+inline const char* const kThreadCpu = "thread_cpu";
 
 // Takes "--rounds=N" out of the arguments; the default when absent.
 inline int TakeRounds(int& argc, char** argv, int fallback)
@@ -104,6 +107,8 @@ public:
                 run.run_name.time_type.empty() ? run.cpu_accumulated_time : run.real_accumulated_time;
             const bool usable = !run.error_occurred && run.iterations > 0 && seconds > 0;
             m_perIteration[name].push_back(usable ? seconds / static_cast<double>(run.iterations) : 0);
+            m_perIteration[name + " " + kThreadCpu].push_back(
+                usable ? run.cpu_accumulated_time / static_cast<double>(run.iterations) : 0);
             for (const auto& [counter, value] : run.counters)
                 m_perIteration[name + " " + counter].push_back(usable ? value.value : 0);
         }

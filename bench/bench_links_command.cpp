@@ -148,5 +148,9 @@ int main(int argc, char** argv)
     return bench::RunAndReport(
         argc, argv,
         {{"Tcp: Command / plain round trips", "BM_CommandTcp", "BM_PlainTcp", Kind::Speed, 0.7},
-         {"Primary bus: Command / plain round trips", "BM_CommandPrimary", "BM_PlainPrimary", Kind::Speed, 0.85}});
+         {"Primary bus: Command / plain round trips", "BM_CommandPrimary", "BM_PlainPrimary", Kind::Speed, 0.85},
+         {"Tcp: Command / plain, processor time of the caller", "BM_CommandTcp", "BM_PlainTcp", Kind::Time, 0,
+          bench::kThreadCpu},
+         {"Primary bus: Command / plain, processor time of the caller", "BM_CommandPrimary", "BM_PlainPrimary",
+          Kind::Time, 0, bench::kThreadCpu}});
 }
