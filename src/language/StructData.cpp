@@ -3,9 +3,7 @@
 #include "base/NumberText.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
