@@ -26,6 +26,7 @@ constexpr CodeText kTexts[] = {
     {err::BadFrame, "The data is invalid."},
     {err::GatewayRefused, "The device does not recognize the command."},
     {err::WriteFault, "The system cannot write to the specified device."},
+    {err::SharingViolation, "The process cannot access the file because it is being used by another process."},
     {err::CatalogueDownload, "The system cannot read from the specified device."},
     {err::NotSupported, "The request is not supported."},
     {err::BadParam, "The parameter is incorrect."},

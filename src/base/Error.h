@@ -18,6 +18,7 @@ enum : uint32_t {
     BadFrame = 13,
     GatewayRefused = 22,
     WriteFault = 29,
+    SharingViolation = 32,
     CatalogueDownload = 30,
     NotSupported = 50,
     BadParam = 87,

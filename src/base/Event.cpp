@@ -102,3 +102,17 @@ int WaitForAny(std::initializer_list<CWaitItem> items, int timeoutMs)
     return WaitForAny(std::span<const CWaitItem>(items.begin(), items.size()), timeoutMs);
 }
 
+
+CDeadline::CDeadline(int timeoutMs)
+    : m_unlimited(timeoutMs < 0),
+      m_end(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
+{
+}
+
+int CDeadline::LeftMs() const
+{
+    if (m_unlimited)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}

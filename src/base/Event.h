@@ -2,6 +2,7 @@
 // Kernel-style events on eventfd, so that one poll can wait on events,
 // sockets and serial devices together.
 
+#include <chrono>
 #include <cstddef>
 #include <initializer_list>
 #include <span>
@@ -39,6 +40,20 @@ struct CWaitItem {
 
     static CWaitItem Of(CEvent& e) { return CWaitItem{&e, e.fd(), 0}; }
     static CWaitItem Fd(int fd, short pollEvents) { return CWaitItem{nullptr, fd, pollEvents}; }
+};
+
+// A time limit that several waits share: each wait is given what is left.
+class CDeadline {
+public:
+    // timeoutMs < 0: no limit.
+    explicit CDeadline(int timeoutMs);
+    // Milliseconds left for the next wait: 0 once passed, -1 with no limit.
+    int LeftMs() const;
+    bool Passed() const { return LeftMs() == 0; }
+
+private:
+    bool m_unlimited;
+    std::chrono::steady_clock::time_point m_end;
 };
 
 constexpr int kWaitTimeout = -1;

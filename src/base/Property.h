@@ -83,6 +83,15 @@ using PropertyList = std::vector<_PROPDEF>;
 // Appends the entries of a table (up to its end marker).
 void AppendProperties(PropertyList& list, const _PROPDEF* table);
 
+// The settings of a port or link (anything with ListProperties) in walk order.
+template <class Settable>
+PropertyList PropertiesOf(Settable& object)
+{
+    PropertyList list;
+    object.ListProperties(list);
+    return list;
+}
+
 // The cursor of GetNextProperty: one per class, shared by all its objects
 // and threads, as the settings interface has always worked. New code walks
 // a PropertyList instead.

@@ -25,6 +25,9 @@ int runCatalogue(const Args& args);
 int runFindLink(const Args& args);
 int runSend(const Args& args);
 int runCan(const Args& args);
+int runDaq(const Args& args);
+int runNodes(const Args& args);
+int runNodeFlash(const Args& args);
 
 // One line per sub-command, in the order the help lists them.
 inline const std::vector<CliCommand> kCliCommands = {
@@ -36,4 +39,7 @@ inline const std::vector<CliCommand> kCliCommands = {
     {"findlink", "findlink URL PATTERN", runFindLink},
     {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
     {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
+    {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
+    {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
+    {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
 };

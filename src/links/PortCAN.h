@@ -76,12 +76,7 @@ public:
     // Appends the settings in walk order.
     virtual void ListProperties(PropertyList& out) = 0;
     // The settings in walk order; safe on any thread.
-    PropertyList Properties()
-    {
-        PropertyList list;
-        ListProperties(list);
-        return list;
-    }
+    PropertyList Properties() { return PropertiesOf(*this); }
     // Pause and resume the reader (counted).
     virtual bool PauseReader() = 0;
     virtual bool ResumeReader() = 0;

@@ -240,9 +240,12 @@ bool CPortCAN_Node::ReceiveMessages(CanRecord* records, int& count)
     std::lock_guard lock(m_receiveLock);
     int received = 0;
     CanRecord incoming[kMaxRecords];
+    // One time limit for the whole reception: heads that carry no record
+    // do not restart it.
+    const CDeadline deadline(m_headTimeoutMs);
     while (received < room) {
         Head head;
-        if (!ReadMessage(head, incoming, m_headTimeoutMs)) {
+        if (!ReadMessage(head, incoming, deadline.LeftMs())) {
             NoteFailure();
             count = received;
             return false;
@@ -261,6 +264,10 @@ bool CPortCAN_Node::ReceiveMessages(CanRecord* records, int& count)
             return fail(err::MoreData);
         }
         received += n;
+        if (n == 0 && deadline.Passed()) {
+            count = received;
+            return fail(err::Timeout);
+        }
     }
     count = received;
     SetLastErr(err::Success);

@@ -75,10 +75,19 @@ bool CPortMC::ReceiveSerialFrame(uint8_t* buffer, int& count, int timeoutMs)
 {
     std::lock_guard lock(m_receiveLock);
     uint8_t frame[2 + 255 + 2];
-    do {
-        if (!m_port->ReadExact(frame, 1, timeoutMs))
+    // The caller's time-out bounds the whole search for the start byte, so
+    // that a noisy line cannot hold the caller by sending anything else.
+    const CDeadline deadline(timeoutMs);
+    for (;;) {
+        if (!m_port->ReadExact(frame, 1, deadline.LeftMs()))
             return false;
-    } while (frame[0] != mcframe::kStart);
+        if (frame[0] == mcframe::kStart)
+            break;
+        if (deadline.Passed()) {
+            SetLastErr(err::Timeout);
+            return false;
+        }
+    }
     if (!m_port->ReadExact(frame + 1, 1, kFrameByteTimeoutMs))
         return false;
     const int n = frame[1];

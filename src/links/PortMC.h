@@ -58,12 +58,7 @@ public:
     // Appends the settings in walk order: the link's own, then its port's.
     virtual void ListProperties(PropertyList& out) { m_port->ListProperties(out); }
     // The settings in walk order; safe on any thread.
-    PropertyList Properties()
-    {
-        PropertyList list;
-        ListProperties(list);
-        return list;
-    }
+    PropertyList Properties() { return PropertiesOf(*this); }
     // Pause and resume the port's reader (counted).
     virtual bool PauseReader() { return m_port->PauseReader(); }
     virtual bool ResumeReader() { return m_port->ResumeReader(); }

@@ -4,6 +4,8 @@
 #include "links/PortMCFrame.h"
 #include "links/PortMC_Pri.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -128,6 +130,10 @@ bool CPortMC_Tcp::SetPropertyById(int32_t id, const CVariant& value)
         SetLastErr(err::BadParam);
         return false;
     }
+    if (id == kTimeout && (v < 0 || v > kMaxTimeoutMs)) {
+        SetLastErr(err::BadParam);
+        return false;
+    }
     Settings& s = m_settings;
     switch (id) {
     case kCcbIdMode: s.ccbIdMode = v; break;
@@ -243,7 +249,10 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
 {
     std::lock_guard lock(m_receiveLock);
     uint8_t head[mcframe::kTcpHeadSize];
-    if (!m_socket.ReadExact(head, sizeof head, Snapshot().timeout + timeoutMs)) {
+    // The crate server's own time-out comes on top of the caller's; added
+    // in 64 bits, and an unlimited wait stays unlimited.
+    const int64_t headWait = timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{Snapshot().timeout} + timeoutMs, INT32_MAX);
+    if (!m_socket.ReadExact(head, sizeof head, static_cast<int>(headWait))) {
         const uint32_t e = GetLastErr();
         if (e == err::ConnReset) {
             Close();

@@ -33,13 +33,16 @@ public:
         kBridge = 608,
         kDestId = 609,
         kDestMc = 610,
-        kTimeout = 611,
+        kTimeout = 611,  // 0 to kMaxTimeoutMs
         // Not in the table: applies the crate catalogue (any value).
         kApplyCatalogue = 612,
     };
     enum CcbIdMode : int32_t { kManual = 0, kMcListMode = 1 };
     enum PortType : int32_t { kPrimary = 1, kSecondaryLow = 2, kSecondaryHigh = 3 };
     static const _PROPDEF kProperties[];
+    // "Timeout" (the crate server's own wait, added to each reply wait)
+    // takes 0 to one hour; other values are refused with 87.
+    static constexpr int32_t kMaxTimeoutMs = 3600000;
     static const char kDefaultMcList[];
 
     CPortMC_Tcp();

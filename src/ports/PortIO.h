@@ -88,12 +88,7 @@ public:
     virtual void ListProperties(PropertyList& out) = 0;
 
     // The settings in walk order; safe on any thread.
-    PropertyList Properties()
-    {
-        PropertyList list;
-        ListProperties(list);
-        return list;
-    }
+    PropertyList Properties() { return PropertiesOf(*this); }
 
     // Pauses and resumes the background reader. Counted: the reader runs
     // again when every pause has been resumed. A first pause waits until

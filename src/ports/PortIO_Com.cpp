@@ -289,6 +289,8 @@ bool CPortIO_Com::ConfigureDevice(int fd, const Settings& s)
         SetLastErrFromErrno();
         return false;
     }
+    m_foundSettings = t;
+    m_haveFoundSettings = true;
     if (!MakeLineSettings(t, s.baud, s.byteSize, s.parity, s.stop))
         return false;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
@@ -318,6 +320,9 @@ bool CPortIO_Com::Open()
     }
     if (!ConfigureDevice(fd, s)) {
         uint32_t code = GetLastErr();
+        if (m_haveFoundSettings)
+            (void)tcsetattr(fd, TCSANOW, &m_foundSettings);
+        m_haveFoundSettings = false;
         ::close(fd);
         return failWith(code);
     }
@@ -338,6 +343,9 @@ void CPortIO_Com::BeforeClose(int fd)
 {
     int lines = TIOCM_DTR | TIOCM_RTS;
     (void)ioctl(fd, TIOCMBIC, &lines);
+    if (m_haveFoundSettings)
+        (void)tcsetattr(fd, TCSANOW, &m_foundSettings);
+    m_haveFoundSettings = false;
 }
 
 bool CPortIO_Com::IsOpen()

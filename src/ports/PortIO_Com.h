@@ -86,4 +86,11 @@ private:
     std::mutex m_countLock;
     bool m_driverCounts = false;
     serial_icounter_struct m_counts{};
+
+    // The line settings found at open, put back at close (under the
+    // descriptor lock), so that each open starts from the same line: a
+    // pseudo-terminal refuses some parity changes from what an earlier
+    // opener left behind.
+    termios m_foundSettings{};
+    bool m_haveFoundSettings = false;
 };

@@ -1,17 +1,13 @@
 #include "sim/SimCanController.h"
 
+#include "links/CanNodeController.h"
+
 namespace {
 constexpr uint8_t kDone = 0x00;
 constexpr uint8_t kBadMessage = 0x01;
 constexpr uint8_t kNoReply = 0x02;
 constexpr uint8_t kWriteFailed = 0x07;
 constexpr size_t kMaxRead = 120;  // fits a 128-byte reply buffer with its head
-
-void putLe16(std::vector<uint8_t>& v, uint16_t x)
-{
-    v.push_back(static_cast<uint8_t>(x));
-    v.push_back(static_cast<uint8_t>(x >> 8));
-}
 }  // namespace
 
 CSimCanController::CSimCanController(std::shared_ptr<CSimCanNodes> nodes, uint8_t connectionNode)
@@ -48,11 +44,8 @@ std::vector<uint8_t> CSimCanController::status()
 {
     const uint8_t n = m_connectionNode;
     SimCanReadings r = m_nodes->Node(n) ? m_nodes->Node(n)->Readings() : SimCanReadings{};
-    Bytes out{0xC4, r.major, r.minor, n};
-    putLe16(out, r.destination);
-    for (int channel : {0, 1, 2, 4})
-        putLe16(out, r.adc[static_cast<size_t>(channel)]);
-    return out;
+    nodectl::ControllerStatus s{r.major, r.minor, n, r.destination, {r.adc[0], r.adc[1], r.adc[2], r.adc[4]}};
+    return nodectl::EncodeStatus(s);
 }
 
 std::optional<std::vector<uint8_t>> CSimCanController::tunnel(std::span<const uint8_t> c)
@@ -95,10 +88,12 @@ std::optional<std::vector<uint8_t>> CSimCanController::readNode(std::span<const 
         return std::nullopt;
     if (a.frames.empty() || a.frames.front().data.size() != 4)
         return Bytes{0xFC, 0xC7, kNoReply};
-    Bytes out{0xC6};
-    for (const SimCanFrame& f : a.frames)
-        out.insert(out.end(), f.data.begin(), f.data.end());
-    return out;
+    const Bytes& head = a.frames.front().data;
+    Bytes data;
+    for (size_t i = 1; i < a.frames.size(); ++i)
+        data.insert(data.end(), a.frames[i].data.begin(), a.frames[i].data.end());
+    const uint32_t address = uint32_t(head[0]) | (uint32_t(head[1]) << 8) | (uint32_t(head[2]) << 16) | (uint32_t(head[3]) << 24);
+    return nodectl::EncodeRead(address, data);
 }
 
 std::vector<uint8_t> CSimCanController::histogram(std::span<const uint8_t> c)
@@ -106,12 +101,8 @@ std::vector<uint8_t> CSimCanController::histogram(std::span<const uint8_t> c)
     const uint8_t clear = c.size() > 1 ? c[1] : 0;
     CSimCanNode* node = m_nodes->Node(m_connectionNode);
     std::lock_guard lock(m_histogramLock);
-    Bytes out{0xC9};
-    if (node) {
-        // The controller reads its own node directly, past the CAN bus and its faults.
-        const Bytes bins = node->HistogramBlock(m_histogramBlock, clear != 0);
-        out.insert(out.end(), bins.begin(), bins.end());
-    }
-    m_histogramBlock = out.size() == 9 ? static_cast<uint8_t>(m_histogramBlock + 1) : 0;
-    return out;
+    // The controller reads its own node directly, past the CAN bus and its faults.
+    const Bytes bins = node ? node->HistogramBlock(m_histogramBlock, clear != 0) : Bytes{};
+    m_histogramBlock = bins.size() == nodectl::kHistogramBlockSize ? static_cast<uint8_t>(m_histogramBlock + 1) : 0;
+    return nodectl::EncodeHistogramBlock(bins);
 }

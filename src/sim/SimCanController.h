@@ -3,20 +3,18 @@
 // crate. Attached to a simulated board, it adds these commands to the
 // board's set (every front end of the crate simulator reaches them):
 //
-//   EA              -> C4, version major, minor, connection node,
-//                      destination (2 bytes), analog values 0 to 3
-//                      (2 bytes each), all of the connection node,
-//                      multi-byte values least significant byte first
+//   EA              -> C4 and the connection node's status
 //   C5 R B A data   -> the CAN message (identifier bytes A and B, reply
 //                      expected when R is 1) goes to node A; the answer
 //                      is C6 C5 and the node's reply data, or FC C5 and a
 //                      code: 00 done (no reply expected), 01 bad message,
 //                      02 no node or no reply, 07 write error
-//   C7 node count   -> C6, the node's read address (4 bytes), count bytes
-//                      read from its flash; FC C7 and a code as above
+//   C7 node count   -> C6, the node's read address and count bytes read
+//                      from its flash; FC C7 and a code as above
 //   C8 clear        -> C9 and the next 8 histogram bins of the connection
 //                      node (an empty block ends a pass and starts again)
 //
+// The replies of EA, C7 and C8 are laid out by links/CanNodeController.h.
 // The connection node is the node whose CAN port the board sits on.
 
 #include "base/Event.h"

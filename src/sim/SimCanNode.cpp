@@ -87,7 +87,7 @@ SimCanAnswer CSimCanNode::Handle(uint8_t identifierB, std::span<const uint8_t> d
 {
     ++m_messages;
     SimCanAnswer a;
-    if (m_faults.Take(SimCanFault::WriteError)) {
+    if (m_faults.Take(SimCanFault::WriteError) || (identifierB == kData && m_faults.Take(SimCanFault::FlashWriteError))) {
         a.writeError = true;
         return a;
     }
@@ -101,6 +101,10 @@ SimCanAnswer CSimCanNode::Handle(uint8_t identifierB, std::span<const uint8_t> d
     }
     if (a.frames.empty())
         return a;
+    if (identifierB == kReadRequest && m_faults.Take(SimCanFault::WrongReadAddress))
+        a.frames.front().data[0] ^= static_cast<uint8_t>(kPageSize);
+    if (identifierB == kReadRequest && a.frames.size() > 1 && m_faults.Take(SimCanFault::CorruptReadData))
+        a.frames[1].data[0] ^= 0xFF;
     if (m_faults.Take(SimCanFault::LostReply)) {
         a.frames.clear();
         a.lost = true;

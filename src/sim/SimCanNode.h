@@ -31,6 +31,9 @@ enum class SimCanFault {
     LateReply,     // the answer comes after the late time
     ForeignReply,  // the answer looks as if another node sent it: wrong node, length and frame type
     WriteError,    // delivering the message fails: the gateway answers a write error, the controller FC C5 07
+    FlashWriteError,  // as WriteError, for firmware data messages only
+    WrongReadAddress, // a flash read reports an address one page off
+    CorruptReadData,  // a flash read hands back its first data byte inverted
     // Gateway faults.
     RefuseConfig,     // the set-up answer refuses its third record
     ConfigKind,       // the set-up answer comes as kind 0

@@ -303,6 +303,8 @@ void CSimVmeStand::PowerUp()
     m_rosItems = 0;
     m_rosPresent = true;
     m_missTriggers = 0;
+    m_missEvery = 0;
+    m_armingsSinceMiss = 0;
     m_eventNumber = 0;
     m_faults.clear();
     m_triggers = 0;
@@ -339,6 +341,13 @@ void CSimVmeStand::MissTriggers(int count)
 {
     std::lock_guard lock(m_mutex);
     m_missTriggers = std::max(count, 0);
+}
+
+void CSimVmeStand::MissEveryTrigger(int n)
+{
+    std::lock_guard lock(m_mutex);
+    m_missEvery = std::max(n, 0);
+    m_armingsSinceMiss = 0;
 }
 
 void CSimVmeStand::InjectBusError(int logicalDevice, uint32_t address, simvme::Access access)
@@ -439,6 +448,10 @@ void CSimVmeStand::Fire(std::unique_lock<std::mutex>& lock)
     m_delay.SetBusy();
     if (m_missTriggers > 0) {
         --m_missTriggers;
+        return;
+    }
+    if (m_missEvery > 0 && ++m_armingsSinceMiss == m_missEvery) {
+        m_armingsSinceMiss = 0;
         return;
     }
     const uint32_t event = ++m_eventNumber;

@@ -95,6 +95,8 @@ public:
     void SetRosPresent(bool present);
     // The next count armings of the trigger never fire.
     void MissTriggers(int count);
+    // Every n-th arming from now on never fires (0: none).
+    void MissEveryTrigger(int n);
     void InjectBusError(int logicalDevice, uint32_t address, simvme::Access access);
     void ClearBusErrors();
 
@@ -171,6 +173,8 @@ private:
     int m_rosItems = 0;
     bool m_rosPresent = true;
     int m_missTriggers = 0;
+    int m_missEvery = 0;
+    int m_armingsSinceMiss = 0;
     uint32_t m_eventNumber = 0;
     std::optional<std::chrono::steady_clock::time_point> m_armedAt;
     std::atomic<uint64_t> m_triggers{0};

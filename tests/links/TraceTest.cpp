@@ -2,20 +2,11 @@
 
 #include "base/Trace.h"
 #include "links/PortMCSim.h"
+#include "support/ReadFile.h"
 
 #include <fstream>
 #include <regex>
 #include <sstream>
-
-namespace {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-}  // namespace
 
 TEST_F(SimLinkTest, TraceWritesOneLinePerEventOfTheChosenLayers)
 {
@@ -34,7 +25,7 @@ TEST_F(SimLinkTest, TraceWritesOneLinePerEventOfTheChosenLayers)
     ASSERT_TRUE(link->Open());
     link->Close();
 
-    const std::string text = readFile(path);
+    const std::string text = ReadFile(path);
     std::istringstream lines(text);
     std::string line;
     const std::regex shape(R"(^\d+\.\d{6} \d+ (ports|links) 0x[0-9a-f]+ (open|close|write|read|time-out|error)( .*)?$)");

@@ -5,6 +5,7 @@
 #include "ports/PortIO_Com.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 
 using namespace porttest;
@@ -181,6 +182,24 @@ TEST(ComPort, ParityIdEightChangesAnOpenPortAtOnce)
     EXPECT_EQ(pty.Settings().c_cflag & kPtyParityBits, tcflag_t(CMSPAR));
     ASSERT_TRUE(port.Open());
     EXPECT_EQ(pty.Settings().c_cflag & kPtyParityBits, tcflag_t(PARODD));
+}
+
+TEST(ComPort, EachOpenOfASecondaryBusLineStartsFromTheLineItFound)
+{
+    // As the secondary bus uses its line: space parity, mark for each
+    // address byte. A pseudo-terminal refuses the next opener's parity when
+    // an earlier opener left mark or space parity behind.
+    PtyPair pty;
+    const tcflag_t found = pty.Settings().c_cflag;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        auto port = std::make_unique<CPortIO_Com>();
+        ASSERT_TRUE(port->SetPropertyById(CPortIO_Com::kParity, CVariant::FromInt(CPortIO_Com::kParitySpace)));
+        ASSERT_TRUE(OpenOn(*port, pty)) << GetLastErr();
+        ASSERT_TRUE(port->SetPropertyById(CPortIO_Com::kParityNow, CVariant::FromString("Mark"))) << GetLastErr();
+        port->Close();
+        EXPECT_EQ(pty.Settings().c_cflag, found) << "the line is left as it was found";
+    }
 }
 
 TEST(ComPort, BytesBothWaysWithTheMonitorSeeingThem)

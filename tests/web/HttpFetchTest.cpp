@@ -1,7 +1,8 @@
 #include "base/Error.h"
-#include "web/HttpFetch.h"
 #include "support/HttpPeer.h"
+#include "support/ReadFile.h"
 #include "support/TempDir.h"
+#include "web/HttpFetch.h"
 
 #include <chrono>
 #include <fstream>
@@ -20,13 +21,6 @@ std::string Pattern(size_t n)
     return bytes;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A loopback port that nothing listens on.
 int ClosedPort()

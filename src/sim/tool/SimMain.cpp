@@ -3,8 +3,11 @@
 #include "base/Error.h"
 #include "base/NumberText.h"
 #include "base/OpenFiles.h"
+#include "daq/DaqConsoleLog.h"
+#include "daq/DaqServer.h"
 #include "sim/SimCanOptions.h"
 #include "sim/SimSystem.h"
+#include "sim/SimVmeOptions.h"
 
 #include <csignal>
 #include <cstdio>
@@ -120,6 +123,7 @@ int usage()
 {
     std::fputs(kUsage, stderr);
     std::fputs(kSimCanUsage, stderr);
+    std::fputs(kSimVmeUsage, stderr);
     return 2;
 }
 
@@ -130,6 +134,7 @@ int main(int argc, char** argv)
     RaiseOpenFileLimit();
     SimConfig config;
     SimCanConfig canConfig;
+    SimVmeConfig vmeConfig;
     std::string catalogue;
     std::vector<FaultArg> faults;
     int lateMs = -1;
@@ -145,9 +150,13 @@ int main(int argc, char** argv)
         if (int taken = ParseSimCanOption(argc, argv, i, canConfig); taken != 0) {
             if (taken < 0)
                 return usage();
+        } else if (int vmeTaken = ParseSimVmeOption(argc, argv, i, vmeConfig); vmeTaken != 0) {
+            if (vmeTaken < 0)
+                return usage();
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kSimCanUsage, stdout);
+            std::fputs(kSimVmeUsage, stdout);
             return 0;
         } else if (a == "--no-tcp") {
             config.crateServer = false;
@@ -236,6 +245,21 @@ int main(int argc, char** argv)
                     versionText(c.version).c_str());
     }
     PrintSimCanListening(can, stdout);
+    // The DAQ server logs to standard error: standard output is for the
+    // lines above, which scripts read.
+    CDaqConsoleLog daqLog(stderr);
+    CDaqEngine daqEngine;
+    CDaqServer daqServer(daqEngine, daqLog);
+    if (vmeConfig.daqPort >= 0) {
+        ApplySimVmeConfig(vmeConfig, CSimVmeStand::Global());
+        ListenSettings listen = CDaqServer::DefaultSettings(static_cast<uint16_t>(vmeConfig.daqPort));
+        listen.bindAddress = host;
+        if (!daqServer.Open(listen)) {
+            std::fputs("telvane-sim: DAQ server did not open\n", stderr);
+            return 1;
+        }
+        std::printf("daq-server %s:%u\n", host.c_str(), daqServer.Port());
+    }
     if (!catalogue.empty()) {
         if (!sim.WriteCatalogue(catalogue)) {
             std::fputs(formatErrorText("telvane-sim: catalogue not written:", GetLastErr()).c_str(), stderr);
@@ -248,6 +272,7 @@ int main(int argc, char** argv)
 
     int sig = 0;
     sigwait(&stopSignals, &sig);
+    daqServer.Close();
     sim.Stop();
     std::printf("stopped\n");
     return 0;
