@@ -56,7 +56,8 @@ struct Ratio {
 
 inline const char* const kThreadCpu = "thread_cpu";
 
-// Takes "--rounds=N" out of the arguments; the default when absent.
+// Takes "--rounds N" or "--rounds=N" out of the arguments; the default
+// when absent.
 inline int TakeRounds(int& argc, char** argv, int fallback)
 {
     int rounds = fallback;
@@ -64,6 +65,8 @@ inline int TakeRounds(int& argc, char** argv, int fallback)
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--rounds=", 9) == 0)
             rounds = std::max(1, std::atoi(argv[i] + 9));
+        else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
         else
             argv[kept++] = argv[i];
     }
