@@ -1,8 +1,10 @@
 // Request/reply round trips of 16 bytes each way through the ports, against
 // plain system calls on the same kind of line: a pseudo-terminal pair and a
 // loopback TCP connection, each with an echoing peer thread.
-// Goal: each port reaches at least 0.8 times the baseline's round trips/s.
-// Each run is 100000 exchanges.
+// Goal: each port reaches at least 0.8 times the baseline's round trips/s,
+// as the median of per-round ratios. Each run is 50000 exchanges.
+
+#include "RoundRatios.h"
 
 #include "ports/PortIO_Com.h"
 #include "ports/PortIO_Socket.h"
@@ -11,7 +13,6 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <fcntl.h>
-#include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -26,7 +27,7 @@
 namespace {
 
 constexpr int kMessage = 16;
-constexpr int kExchanges = 100000;
+constexpr int kExchanges = 50000;
 
 bool readFull(int fd, uint8_t* p, size_t n)
 {
@@ -197,58 +198,20 @@ void BM_TcpPort(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-// The plain and port runs alternate over several rounds so that a change
-// of the machine's load touches both alike; the summary gives the ratio of
-// their total rates.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_None) {}
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            std::string name = run.run_name.function_name;
-            m_seconds[name] += run.real_accumulated_time;
-            m_exchanges[name] += static_cast<double>(run.iterations);
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        for (const char* line : {"Pty", "Tcp"}) {
-            double plain = Rate(std::string("BM_") + line + "Plain");
-            double port = Rate(std::string("BM_") + line + "Port");
-            std::printf("%s: port %.0f/s, plain %.0f/s, ratio %.2f (goal 0.80)\n", line, port, plain,
-                        plain > 0 ? port / plain : 0.0);
-        }
-    }
-
-private:
-    double Rate(const std::string& name) { return m_seconds[name] > 0 ? m_exchanges[name] / m_seconds[name] : 0; }
-    std::map<std::string, double> m_seconds, m_exchanges;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    constexpr int kRounds = 3;
-    for (int round = 0; round < kRounds; ++round) {
-        using Function = void (*)(benchmark::State&);
-        const std::pair<const char*, Function> kRuns[] = {
-            {"BM_PtyPlain", BM_PtyPlain}, {"BM_PtyPort", BM_PtyPort}, {"BM_TcpPlain", BM_TcpPlain}, {"BM_TcpPort", BM_TcpPort}};
-        for (auto [name, function] : kRuns) {
-            benchmark::RegisterBenchmark(name, function)
-                ->Iterations(kExchanges)
-                ->UseRealTime()
-                ->Unit(benchmark::kMicrosecond);
-        }
-    }
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    const int rounds = bench::TakeRounds(argc, argv, 5);
+    auto fixed = [](benchmark::internal::Benchmark* b) {
+        b->Iterations(kExchanges)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    };
+    bench::RegisterRounds(rounds, {{"BM_PtyPlain", BM_PtyPlain, fixed},
+                                   {"BM_PtyPort", BM_PtyPort, fixed},
+                                   {"BM_TcpPlain", BM_TcpPlain, fixed},
+                                   {"BM_TcpPort", BM_TcpPort, fixed}});
+    using Kind = bench::Ratio::Kind;
+    return bench::RunAndReport(argc, argv,
+                               {{"Pty: port / plain round trips", "BM_PtyPort", "BM_PtyPlain", Kind::Speed, 0.8},
+                                {"Tcp: port / plain round trips", "BM_TcpPort", "BM_TcpPlain", Kind::Speed, 0.8}});
 }

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,16 +41,53 @@ bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
     return true;
 }
 
-struct Printer {
-    const CTrafficDecoder* decoder = nullptr;
-    bool decode = true;
+// The traffic text of the commands. The link hands each record over as it
+// passes; an exchange is decoded and formatted once the next command has
+// gone out, while the crate works on it, so that the text never paces the
+// commands. On a terminal the text is written there and then, so that each
+// exchange shows at once; otherwise it is written in batches. Finish writes
+// what is left, before an error message and at the end. The link calls the
+// hook on the thread that runs the commands, the one that calls Finish.
+class CTrafficPrinter {
+public:
+    CTrafficPrinter(const CTrafficDecoder* decoder, bool decode)
+        : m_decoder(decoder), m_decode(decode), m_terminal(isatty(fileno(stdout)))
+    {
+    }
+    ~CTrafficPrinter() { Finish(); }
 
     static void Hook(void* context, int direction, const uint8_t* bytes, int count)
     {
-        auto* p = static_cast<Printer*>(context);
-        const _MCDATA r = TrafficRecord(direction, bytes, count);
-        std::fputs(TrafficText(r, p->decoder, {p->decode, false, 0}).c_str(), stdout);
+        auto* p = static_cast<CTrafficPrinter*>(context);
+        if (direction == _MCDATA::kSent)
+            p->Format(p->m_terminal ? 0 : kBatchBytes);
+        p->m_records.push_back(TrafficRecord(direction, bytes, count));
     }
+
+    void Finish() { Format(0); }
+
+private:
+    static constexpr size_t kBatchBytes = 64 * 1024;
+
+    // Formats the records held, and writes the text once it has `batch`
+    // bytes.
+    void Format(size_t batch)
+    {
+        for (const _MCDATA& r : m_records)
+            m_text += TrafficText(r, m_decoder, {m_decode, false, 0});
+        m_records.clear();
+        if (!m_text.empty() && m_text.size() >= batch) {
+            std::fwrite(m_text.data(), 1, m_text.size(), stdout);
+            std::fflush(stdout);
+            m_text.clear();
+        }
+    }
+
+    const CTrafficDecoder* m_decoder;
+    const bool m_decode;
+    const bool m_terminal;
+    std::vector<_MCDATA> m_records;
+    std::string m_text;
 };
 
 }  // namespace
@@ -108,8 +147,8 @@ int runSend(const Args& args)
         return 1;
     }
 
-    Printer printer{decoder.get(), !raw};
-    link.SetMonitor(&printer, &Printer::Hook);
+    CTrafficPrinter printer(decoder.get(), !raw);
+    link.SetMonitor(&printer, &CTrafficPrinter::Hook);
     std::vector<double> roundTrips;
     for (int i = 0; i < repeat; ++i) {
         uint8_t reply[256];
@@ -117,8 +156,8 @@ int runSend(const Args& args)
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount, timeoutMs);
         const auto t1 = std::chrono::steady_clock::now();
-        std::fflush(stdout);
         if (!ok) {
+            printer.Finish();
             std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
             link.Close();
             return 1;
@@ -127,6 +166,7 @@ int runSend(const Args& args)
     }
     link.SetMonitor(nullptr, nullptr);
     link.Close();
+    printer.Finish();
     if (repeat > 1) {
         std::sort(roundTrips.begin(), roundTrips.end());
         std::printf("round trip: min %.3f ms, median %.3f ms, max %.3f ms\n", roundTrips.front(),

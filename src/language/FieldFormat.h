@@ -9,6 +9,13 @@
 // Anything else (no conversion, two, '*' widths, %n, %p, %s on a number, a
 // width or precision above kMaxFormatWidth, a NUL) is ignored and the value
 // gets the default text of its kind.
+//
+// Texts are those of printf in the "C" locale, whatever the program's
+// locale: the common conversions are formatted here, the rare ones by
+// snprintf under the "C" locale.
+//
+// Threads: a format is immutable once built; any number of threads may
+// use one at once.
 
 #include <cstdint>
 #include <string>
@@ -37,7 +44,30 @@ public:
     void AppendText(std::string& out, uint8_t byte) const;
     void AppendFloating(std::string& out, double value) const;
 
+    // The default texts of the kinds: "%d" and "%f".
+    static void AppendDefaultInteger(std::string& out, int32_t value);
+    static void AppendDefaultFloating(std::string& out, double value);
+
 private:
+    // One conversion as read from a format text.
+    struct Spec {
+        bool left = false;       // '-'
+        bool plus = false;       // '+'
+        bool space = false;      // ' '
+        bool alternate = false;  // '#'
+        bool zero = false;       // '0'
+        bool grouping = false;   // '\''
+        int width = 0;
+        int precision = -1;      // -1: none given
+        char conversion = 0;
+    };
+
     Use m_use = Use::Default;
     std::string m_printf;
+    // Formatted here rather than by snprintf; the text around the
+    // conversion, with "%%" read as "%".
+    bool m_direct = false;
+    Spec m_spec;
+    std::string m_before;
+    std::string m_after;
 };

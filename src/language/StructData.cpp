@@ -3,9 +3,7 @@
 #include "base/NumberText.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -38,21 +36,6 @@ uint64_t WidthMask(int32_t width)
     if (width <= 0)
         return 0;
     return width >= 64 ? ~uint64_t(0) : (uint64_t(1) << width) - 1;
-}
-
-void AppendDecimal(std::string& out, int32_t value)
-{
-    char buffer[16];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-void AppendDefaultFloating(std::string& out, double value)
-{
-    char buffer[512];
-    int n = std::snprintf(buffer, sizeof buffer, "%f", value);
-    if (n > 0)
-        out.append(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
 }
 
 // Value of one argument token: an item of the field's enum, else a number.
@@ -99,7 +82,7 @@ void AppendIntegerText(std::string& out, const _VA_ARG& field, const CFieldForma
             return;
         }
     }
-    AppendDecimal(out, static_cast<int32_t>(value));
+    CFieldFormat::AppendDefaultInteger(out, static_cast<int32_t>(value));
 }
 
 void AppendFloatingText(std::string& out, const CFieldFormat& format, double value)
@@ -107,7 +90,7 @@ void AppendFloatingText(std::string& out, const CFieldFormat& format, double val
     if (format.GetUse() == CFieldFormat::Use::Floating)
         format.AppendFloating(out, value);
     else
-        AppendDefaultFloating(out, value);
+        CFieldFormat::AppendDefaultFloating(out, value);
 }
 
 // Text of one element of a field that is not a bitfield.
@@ -197,6 +180,9 @@ void CStructData::AddField(_VA_ARG field)
     m_walk.Leave(field);
     CLayoutWalk closed = m_walk;
     m_size = static_cast<int>(closed.Finish());
+    const size_t elements = IsBitfieldKind(field.kind) ? 1 : static_cast<size_t>(std::max(field.count, 0));
+    const size_t lines = field.count == 1 || field.isInline || IsBitfieldKind(field.kind) ? 1 : elements;
+    m_textSize += lines * (field.name.size() + 8) + elements * 12;
     m_formats.emplace_back(field.format, field.kind);
     m_fields.push_back(std::move(field));
 }
@@ -265,7 +251,7 @@ void CStructData::DecodeFieldAt(size_t i, const CLayoutWalk::Place& place, const
     for (size_t e = 0; e < count; ++e) {
         out += f.name;
         out += '[';
-        AppendDecimal(out, static_cast<int32_t>(e));
+        CFieldFormat::AppendDefaultInteger(out, static_cast<int32_t>(e));
         out += "]=";
         AppendElement(out, f, format, bytes, length, place.offset + e * step);
         out += "\r\n";
@@ -288,7 +274,7 @@ std::string CStructData::DecodeField(int i, const uint8_t* bytes, size_t length)
 std::string CStructData::DecodeAll(const uint8_t* bytes, size_t length) const
 {
     std::string text;
-    text.reserve(m_fields.size() * 24);
+    text.reserve(m_textSize);
     CLayoutWalk walk;
     for (size_t i = 0; i < m_fields.size(); ++i) {
         DecodeFieldAt(i, walk.Enter(m_fields[i]), bytes, length, text);

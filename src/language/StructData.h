@@ -60,6 +60,8 @@ private:
     // The format text of each field, checked against its kind.
     std::vector<CFieldFormat> m_formats;
     int m_size = 0;
+    // About the length of the decoded text, so that it is allocated once.
+    size_t m_textSize = 0;
     // The layout up to the last field added.
     CLayoutWalk m_walk;
 };

@@ -8,12 +8,17 @@
 
 namespace {
 
+// "%02X " for every byte, without a formatting call per byte.
 void appendHex(std::string& out, const uint8_t* bytes, size_t count)
 {
-    char hex[4];
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const size_t at = out.size();
+    out.resize(at + 3 * count);
+    char* p = out.data() + at;
     for (size_t i = 0; i < count; ++i) {
-        std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
-        out += hex;
+        *p++ = kDigits[bytes[i] >> 4];
+        *p++ = kDigits[bytes[i] & 15];
+        *p++ = ' ';
     }
 }
 

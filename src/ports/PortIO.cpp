@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "base/Trace.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -40,6 +41,7 @@ bool CPortIO::SetPropertyByName(const _PROPDEF* table, std::string_view name, co
 bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::chrono::microseconds pause(100);
     for (;;) {
         if (isOpen())
             return true;
@@ -50,7 +52,10 @@ bool WaitWhileOpening(const std::function<bool()>& isOpen, int timeoutMs)
             return false;
         }
         // The open completes on the port's own thread; a short poll keeps
-        // this free of the ports' callback plumbing.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // this free of the ports' callback plumbing. It starts finely, as a
+        // connection to a nearby host takes well under a millisecond and a
+        // command-line tool waits for it before anything else.
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(5000));
     }
 }
