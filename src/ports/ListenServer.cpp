@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -427,7 +428,8 @@ int CListenServer::ClientCount()
 {
     std::lock_guard lock(m_clientsLock);
     ReapLocked();
-    return static_cast<int>(m_clients.size());
+    return static_cast<int>(
+        std::count_if(m_clients.begin(), m_clients.end(), [](const Entry& e) { return e.client->IsOpen(); }));
 }
 
 std::vector<std::shared_ptr<CListenClient>> CListenServer::Clients()

@@ -204,7 +204,8 @@ public:
 
     // The bound port (the system's choice for port 0); 0 when stopped.
     uint16_t Port() const { return m_port; }
-    // Clients whose thread has not ended yet.
+    // Clients still open. One that is closing no longer holds its place,
+    // so a client told of a close may be followed by a new one at the limit.
     int ClientCount();
     std::vector<std::shared_ptr<CListenClient>> Clients();
     // Closes every client (ClosedByOwner); they end on their threads.
