@@ -70,10 +70,10 @@ CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
         return;
     std::string printf;
     std::string literal[2];  // before and after the conversion
-    Spec spec;
+    ConversionText parsed;
     size_t i = 0;
     while (i < f.size()) {
-        std::string& text = literal[spec.conversion ? 1 : 0];
+        std::string& text = literal[parsed.conversion ? 1 : 0];
         if (f[i] != '%') {
             printf += f[i];
             text += f[i++];
@@ -85,24 +85,24 @@ CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
             i += 2;
             continue;
         }
-        if (spec.conversion)
+        if (parsed.conversion)
             return;  // a second conversion
         size_t start = i++;
         for (; i < f.size() && std::strchr("-+ #0'", f[i]); ++i) {
             switch (f[i]) {
-            case '-': spec.left = true; break;
-            case '+': spec.plus = true; break;
-            case ' ': spec.space = true; break;
-            case '#': spec.alternate = true; break;
-            case '0': spec.zero = true; break;
-            default: spec.grouping = true; break;
+            case '-': parsed.left = true; break;
+            case '+': parsed.plus = true; break;
+            case ' ': parsed.space = true; break;
+            case '#': parsed.alternate = true; break;
+            case '0': parsed.zero = true; break;
+            default: parsed.grouping = true; break;
             }
         }
-        if (!Digits(f, i, spec.width))
+        if (!Digits(f, i, parsed.width))
             return;
         if (i < f.size() && f[i] == '.') {
             ++i;
-            if (!Digits(f, i, spec.precision))
+            if (!Digits(f, i, parsed.precision))
                 return;
         }
         size_t specEnd = i;
@@ -110,11 +110,11 @@ CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
             ++i;
         if (i >= f.size())
             return;
-        spec.conversion = f[i++];
+        parsed.conversion = f[i++];
         printf.append(f, start, specEnd - start);
-        printf += spec.conversion;
+        printf += parsed.conversion;
     }
-    const char conversion = spec.conversion;
+    const char conversion = parsed.conversion;
     if (!conversion)
         return;
 
@@ -137,14 +137,14 @@ CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
     switch (m_use) {
     case Use::Signed:
     case Use::Unsigned: m_direct = conversion != 'c'; break;
-    case Use::Floating: m_direct = !std::strchr("aA", conversion) && !spec.alternate; break;
+    case Use::Floating: m_direct = !std::strchr("aA", conversion) && !parsed.alternate; break;
     case Use::Character:
-        m_direct = !spec.plus && !spec.space && !spec.alternate && !spec.zero && !spec.grouping;
+        m_direct = !parsed.plus && !parsed.space && !parsed.alternate && !parsed.zero && !parsed.grouping;
         break;
     default: break;
     }
     if (m_direct) {
-        m_spec = spec;
+        m_conversion = parsed;
         m_before = std::move(literal[0]);
         m_after = std::move(literal[1]);
     }
@@ -159,7 +159,7 @@ void CFieldFormat::AppendInteger(std::string& out, int64_t value) const
             AppendPrintf(out, m_printf.c_str(), static_cast<int>(value));
         return;
     }
-    const Spec& s = m_spec;
+    const ConversionText& s = m_conversion;
     char prefix[2];
     size_t prefixLength = 0;
     uint32_t magnitude = static_cast<uint32_t>(value);
@@ -206,9 +206,9 @@ void CFieldFormat::AppendText(std::string& out, uint8_t byte) const
         return;
     }
     const char text = static_cast<char>(byte);
-    const size_t count = byte && m_spec.precision != 0 ? 1 : 0;
+    const size_t count = byte && m_conversion.precision != 0 ? 1 : 0;
     out += m_before;
-    AppendPadded(out, m_spec.width, m_spec.left, false, nullptr, 0, 0, &text, count);
+    AppendPadded(out, m_conversion.width, m_conversion.left, false, nullptr, 0, 0, &text, count);
     out += m_after;
 }
 
@@ -218,7 +218,7 @@ void CFieldFormat::AppendFloating(std::string& out, double value) const
         AppendPrintf(out, m_printf.c_str(), value);
         return;
     }
-    const Spec& s = m_spec;
+    const ConversionText& s = m_conversion;
     const char c = s.conversion;
     const std::chars_format style = c == 'f' || c == 'F'   ? std::chars_format::fixed
                                     : c == 'e' || c == 'E' ? std::chars_format::scientific

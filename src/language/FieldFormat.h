@@ -50,7 +50,7 @@ public:
 
 private:
     // One conversion as read from a format text.
-    struct Spec {
+    struct ConversionText {
         bool left = false;       // '-'
         bool plus = false;       // '+'
         bool space = false;      // ' '
@@ -67,7 +67,7 @@ private:
     // Formatted here rather than by snprintf; the text around the
     // conversion, with "%%" read as "%".
     bool m_direct = false;
-    Spec m_spec;
+    ConversionText m_conversion;
     std::string m_before;
     std::string m_after;
 };
