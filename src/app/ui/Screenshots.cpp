@@ -93,6 +93,10 @@ void AddFirmwareSteps(CMainFrame& frame, CSettingsBackend& settings, const QStri
     }
     auto window = std::make_shared<CChildFrame_Firmware*>(nullptr);
     steps.push_back([&frame, window] {
+        // Floating command windows would cover the progress list.
+        for (QDockWidget* dock : frame.findChildren<QDockWidget*>())
+            if (dock->isFloating())
+                dock->hide();
         *window = static_cast<CChildFrame_Firmware*>(frame.OpenToolWindow(kCmdFirmwareUpdate, "Firmware wheel 0"));
         if (*window)
             (*window)->showMaximized();
