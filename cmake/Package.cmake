@@ -25,9 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the programs link, with their versions, as dpkg-shlibdeps
 # finds them; never written by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the programs need that dpkg-shlibdeps cannot see, because it is not
-# linked but loaded or run at run time, goes here with the reason:
-#   libcurl loaded with dlopen would need libcurl4 here.
+# What the programs load with dlopen or run, dpkg-shlibdeps cannot see: it
+# goes here by hand, with the reason. Should libcurl ever be opened with
+# dlopen instead of linked, libcurl4 belongs here (the downloads need it).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
 # The desktop program opens decode files in the desktop's editor.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")

@@ -89,7 +89,7 @@ TEST_F(Package, HoldsTheInstalledFilesUnderUsrOwnedByRoot)
 TEST_F(Package, DependsOnTheLinkedLibrariesWithDerivedVersions)
 {
     const std::string depends = Field("Depends");
-    std::vector<std::string> libraries = {"libc6", "libstdc++6", "libgcc-s1", "libcurl4", "libtinyxml2-9", "libacl1"};
+    std::vector<std::string> libraries = {"libc6", "libstdc++6", "libgcc-s1", "libtinyxml2-9", "libacl1"};
     if (TELVANE_WITH_UI)
         for (const char* qt : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6charts6"})
             libraries.push_back(qt);
@@ -98,6 +98,9 @@ TEST_F(Package, DependsOnTheLinkedLibrariesWithDerivedVersions)
                                    " \\(>= [0-9][^)]*\\)(,|$)");
         EXPECT_TRUE(std::regex_search(depends, versioned)) << library << " in " << depends;
     }
+    // The downloads need libcurl, linked or opened at run time.
+    EXPECT_TRUE(std::regex_search(depends + ", " + Field("Recommends"), std::regex("(^|, )libcurl4( |,|$)")))
+        << depends;
     // Nothing of the build: no compiler, test or development packages.
     for (const char* unwanted : {"-dev", "gtest", "googletest", "benchmark"})
         EXPECT_EQ(depends.find(unwanted), std::string::npos) << unwanted << " in " << depends;
