@@ -29,7 +29,8 @@ constexpr CodeText kTexts[] = {
     {err::BadFormat, 0, "An attempt was made to load a program with an incorrect format."},
     {err::BadFrame, 0, "The data is invalid."},
     {err::GatewayRefused, 0, "The device does not recognize the command."},
-    {err::WriteFault, EIO, nullptr},
+    // A device that reports a failed write; EIO keeps its own message.
+    {err::WriteFault, 0, "The system cannot write to the specified device."},
     {err::SharingViolation, 0, "The process cannot access the file because it is being used by another process."},
     {err::CatalogueDownload, 0, "The system cannot read from the specified device."},
     {err::NotSupported, EOPNOTSUPP, nullptr},

@@ -81,6 +81,7 @@ TEST(Error, SystemCodesUseTheSystemsWording)
         {err::BadFrame, "The data is invalid."},
         {err::Timeout, "This operation returned because the timeout period expired."},
         {err::GatewayRefused, "The device does not recognize the command."},
+        {err::WriteFault, "The system cannot write to the specified device."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(errorText(c.code), c.text) << c.code;
