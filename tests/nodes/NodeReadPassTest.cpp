@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(BothPaths, ReadPassTest, ::testing::Values(CanPath::Cra
 
 TEST(NodeReadPass, FailedGetNodeEndsThePassAndKeepsTheFlags)
 {
-    CCaptureOut out;
+    CCapturedOut out;
     auto link = std::make_unique<CPortCAN_All>();
     CNodeChannel channel(*link);
     CNodePassFlags flags;
