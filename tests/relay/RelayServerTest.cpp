@@ -129,7 +129,7 @@ TEST_F(RelayTest, BadRequestAnswersThatClientOnlyAndTheServerGoesOn)
     EXPECT_EQ(a.head.length, 13u);
     EXPECT_EQ(a.head.field, -1);
     EXPECT_EQ(a.payload, Bytes{0x03});
-    EXPECT_TRUE(out.WaitFor("Command Error: ->87\nThe parameter is incorrect.\n"));
+    EXPECT_TRUE(out.WaitFor("Command Error: ->87\nInvalid argument\n"));
 
     EXPECT_EQ(Exchange(good, kStatus).payload[0], 0x13);
     EXPECT_EQ(Exchange(bad, kStatus).payload[0], 0x13);
@@ -385,7 +385,7 @@ TEST_F(RelayTest, ConnectFailuresLeaveEverythingClosed)
     server->Link().SetProperty("ComName", CVariant::FromString("/nonexistent/ttyRelay"));
     server->Settings().SetProperty("ServerPort", CVariant::FromInt(0));
     EXPECT_FALSE(server->Connect());
-    EXPECT_EQ(out.Text(), "Open Error: ->2\nThe system cannot find the file specified.\n");
+    EXPECT_EQ(out.Text(), "Open Error: ->2\nNo such file or directory\n");
     EXPECT_FALSE(server->IsConnected());
     EXPECT_EQ(server->ListeningPort(), 0);
 
