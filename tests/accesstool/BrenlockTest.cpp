@@ -218,6 +218,18 @@ TEST_F(Brenlock, BadCommandLinesPrintTheUsage)
     }
 }
 
+TEST_F(Brenlock, HelpAloneIsAnAnswerNotAnError)
+{
+    for (const char* help : {"--help", "-h", "/?"}) {
+        auto run = Run({help});
+        EXPECT_EQ(run.exitStatus, 0) << help;
+        EXPECT_EQ(run.out, CToolOutput::UsageText()) << help;
+    }
+    auto run = Run({"--help", "R", "nobody", "/tmp/*"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out.rfind("Invalid param: --help\n", 0), 0u) << run.out;
+}
+
 TEST_F(Brenlock, AShellExpandedPatternIsRefusedAndChangesNothing)
 {
     // brenlock R nobody *.txt, the pattern unquoted: the shell passes every name.
