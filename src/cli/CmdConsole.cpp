@@ -131,7 +131,7 @@ private:
 
     void fail(int line, const std::string& message)
     {
-        std::fflush(stdout);
+        FlushOut();
         std::fprintf(stderr, "telvane-cli: line %d: %s\n", line, message.c_str());
         m_allGood = false;
     }
@@ -190,7 +190,7 @@ private:
             m_awaited.pop_front();
             report(a, reply.status);
         }
-        std::fflush(stdout);
+        FlushOut();
     }
 
     void report(const Awaited& a, int32_t status)
@@ -299,7 +299,7 @@ int runConsole(const CliArgs& args)
     engine->Disconnect();
     box.Queue().Notifier().Stop();
     box.Drain();
-    std::fflush(stdout);
+    FlushOut();
     // The engine goes first: its threads may still hold the session's reply writer.
     engine.reset();
     return good ? kExitOk : kExitFailed;

@@ -163,7 +163,7 @@ int runFlash(const CliArgs& args)
                 std::printf("Load File: %s\n", state.c_str());
             else
                 std::printf("%d: %s\n", s.destinations[i - 1], state.c_str());
-            std::fflush(stdout);
+            FlushOut();
         }
         if (!running)
             break;

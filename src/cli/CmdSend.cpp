@@ -61,7 +61,7 @@ private:
         m_records.clear();
         if (!m_text.empty() && m_text.size() >= batch) {
             WriteOut(m_text);
-            std::fflush(stdout);
+            FlushOut();
             m_text.clear();
         }
     }

@@ -4,7 +4,9 @@
 #include "base/NumberText.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -25,7 +27,7 @@ std::string optionText(const CliOption& o)
 
 void vprintError(const char* format, va_list args)
 {
-    std::fflush(stdout);
+    FlushOut();
     std::fputs("telvane-cli: ", stderr);
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);
@@ -202,6 +204,32 @@ bool OptionNumber(const CliArgs& args, const char* option, int64_t low, int64_t 
     return false;
 }
 
+namespace {
+int s_outputErrno = 0;
+
+void noteOutputError()
+{
+    if (!s_outputErrno)
+        s_outputErrno = errno ? errno : EIO;
+}
+}  // namespace
+
+void FlushOut()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0)
+        noteOutputError();
+}
+
+bool OutputWritten(std::string& reason)
+{
+    FlushOut();
+    if (!s_outputErrno && !std::ferror(stdout))
+        return true;
+    reason = std::strerror(s_outputErrno ? s_outputErrno : EIO);
+    return false;
+}
+
 std::string InputPath(const std::string& operand) { return operand == "-" ? "/dev/stdin" : operand; }
 
 std::string ShownPath(const std::string& operand) { return operand == "-" ? "standard input" : operand; }
@@ -213,7 +241,9 @@ void WriteOut(std::string_view text, FILE* out)
     for (size_t i = 0; i < text.size(); ++i)
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
             lf.push_back(text[i]);
-    std::fwrite(lf.data(), 1, lf.size(), out);
+    errno = 0;
+    if (std::fwrite(lf.data(), 1, lf.size(), out) != lf.size() && out == stdout)
+        noteOutputError();
 }
 
 int CLfStdOut::PrintV(const char* format, va_list args)

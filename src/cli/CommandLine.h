@@ -95,6 +95,13 @@ std::string ShownPath(const std::string& operand);
 // keep them.
 void WriteOut(std::string_view text, FILE* out = stdout);
 
+// Flushes standard output. The reason of a failure is kept, since later
+// calls may no longer tell it.
+void FlushOut();
+// At the end of the command: flushes standard output; false with the
+// reason when any of it did not reach its file.
+bool OutputWritten(std::string& reason);
+
 // A print target for engines that print CR LF lines, on a terminal or a
 // pipe: LF line ends.
 class CLfStdOut : public CStdOut {

@@ -1,6 +1,7 @@
 #include "cli/DecodeFiles.h"
 
 #include "cli/CommandLine.h"
+#include "language/ExampleFiles.h"
 #include "language/VaCompiler.h"
 
 std::string DecodeFileError(const CVa_Compiler& compiler, const std::string& operand, const char* sharedCodesHint)
@@ -18,7 +19,7 @@ bool CompileDecodeFile(CVa_Compiler& compiler, const std::string& operand, bool 
                        const char* sharedCodesHint)
 {
     compiler.Clear();
-    if (compiler.Compile(InputPath(operand), sharedCodes))
+    if (compiler.Compile(InputPath(FindExampleFile(operand)), sharedCodes))
         return true;
     Fail("%s", DecodeFileError(compiler, operand, sharedCodes ? nullptr : sharedCodesHint).c_str());
     return false;

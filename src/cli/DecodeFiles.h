@@ -1,6 +1,7 @@
 #pragma once
-// Decode files as the commands compile them: "-" reads standard input, and
-// a failure names the file.
+// Decode files as the commands compile them: "-" reads standard input, a
+// relative name that is not found is looked for among the example files
+// (FindExampleFile), and a failure names the file.
 //
 // Threads: the command's main thread.
 

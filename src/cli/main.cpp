@@ -6,7 +6,6 @@
 #include "shell/SelfUpdate.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -100,10 +99,9 @@ int main(int argc, char** argv)
     RemoveTempFilesOnTermination();
     const int status = dispatch(argc, argv);
     // Output that did not reach its file is a failure, whatever the work did.
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!flushed) {
-        std::fprintf(stderr, "telvane-cli: standard output: %s\n", errno ? std::strerror(errno) : "write error");
+    std::string reason;
+    if (!OutputWritten(reason)) {
+        std::fprintf(stderr, "telvane-cli: standard output: %s\n", reason.c_str());
         return status == kExitOk ? kExitFailed : status;
     }
     return status;
