@@ -53,13 +53,8 @@ bool ParseByteText(std::string_view text, std::vector<uint8_t>& out, std::string
 
 bool ParseByteWords(const std::vector<std::string>& words, std::vector<uint8_t>& out, std::string& bad)
 {
-    for (const auto& word : words) {
-        if (word.find_first_not_of(" \t\r\n") == std::string::npos) {
-            bad = word;
-            return false;
-        }
+    for (const auto& word : words)
         if (!ParseByteText(word, out, bad))
             return false;
-    }
     return true;
 }

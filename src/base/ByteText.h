@@ -11,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-// Appends the bytes of every word; false at the first token that is not
-// hexadecimal pairs, with that token in bad (out keeps the bytes before).
+// Appends the bytes of every word (a blank word holds none); false at the
+// first token that is not hexadecimal pairs, with that token in bad (out
+// keeps the bytes before).
 bool ParseByteWords(const std::vector<std::string>& words, std::vector<uint8_t>& out, std::string& bad);
 
 // The same for one word.

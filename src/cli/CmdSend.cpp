@@ -88,6 +88,8 @@ int runSend(const CliArgs& args)
     std::string bad;
     if (!ParseByteWords(args.Operands(), command, bad))
         return UsageFail(kSendCommand, "'%s' is not a hexadecimal byte", bad.c_str());
+    if (command.empty())
+        return UsageFail(kSendCommand, "no bytes to send");
     const bool raw = args.Has("--raw");
     const std::string* decodeFileGiven = args.Value("--decode");
 

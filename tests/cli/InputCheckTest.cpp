@@ -52,6 +52,7 @@ TEST(CliInputCheck, RefusedWithTheTextNamed)
          "setting \"IOType\" refused the value \"7\" (choice: \"COM Port Primary\"=1, \"COM Port Secondary\"=2, "
          "\"TCP/IP Port\"=3)"},
         {{"send"}, "missing BYTES..."},
+        {{"send", " "}, "no bytes to send"},
         {{"decode", kReplies, "--code", "zz", "--bytes", "00"}, "--code: 'zz' is not a number"},
         {{"decode", kReplies, "--code", "0x13", "--bytes", "F 00"}, "'F' is not a hexadecimal byte"},
         {{"decode", kReplies, "--bytes", "00"}, "bytes to decode need --code"},
@@ -122,7 +123,7 @@ TEST(CliInputCheck, OneByteSyntax)
         {{"2F", "300"}, {}, "300"},
         {{"0x"}, {}, "0x"},
         {{"2F,13"}, {}, "2F,13"},
-        {{""}, {}, ""},
+        {{"", "EA"}, {0xEA}, ""},
         {{"EA", "ZZ"}, {}, "ZZ"},
     };
     for (const auto& c : cases) {
