@@ -66,7 +66,7 @@ TEST_F(CliTest, DecodeBytes)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "version_major=1\nversion_minor=25\nnode=3\ndestination=0x1234\nadc=1,2,3,4\n"
-              "rx_count=5\nWARNING invalid size: codesize=17 rxsize=18\n");
+              "WARNING invalid size: codesize=13 rxsize=18\n");
     r = RunCli("decode " + reply + " --code 0x77 --bytes '' 2>&1");
     EXPECT_EQ(r.status, 1);
 }
