@@ -65,14 +65,10 @@ inline std::map<std::string, OptionSet> CliHelpCommands(const std::string& cli)
     static const std::regex entry("\n  ([a-z]+)([^\n]*)");
     for (auto it = std::sregex_iterator(list.out.begin(), list.out.end(), entry); it != std::sregex_iterator(); ++it) {
         const std::string name = (*it)[1];
-        OptionSet& options = commands[name];
-        // A usage line in the list (a summary line names no options).
-        options = OptionWordsOf((*it)[2]);
+        // The command's own help where it has one; else the list's line,
+        // when that is a usage line.
         const CommandResult own = RunCommand(cli + " " + name + " --help 2>/dev/null");
-        if (own.status == 0) {
-            const OptionSet more = OptionsOfCommandHelp(own.out);
-            options.insert(more.begin(), more.end());
-        }
+        commands[name] = own.status == 0 ? OptionsOfCommandHelp(own.out) : OptionWordsOf((*it)[2]);
     }
     return commands;
 }
