@@ -86,6 +86,10 @@ std::string SettingValueText(void* link, const LinkSettingTarget& target, const 
     CVariant value = CVariant::FromString("");
     if (!target.getById(link, entry.id, value))
         return "";
+    // Asked with a text, a choice answers with its name; names such as
+    // the stop bits' "1" must not be read back as a number.
+    if (entry.options && value.isString() && FindOption(entry.options, value.text()))
+        return value.text();
     int64_t number;
     if (entry.options && value.ToNumber(number))
         if (const _PROPOPT* o = FindOptionByValue(entry.options, static_cast<int32_t>(number)))

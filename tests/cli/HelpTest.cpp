@@ -131,4 +131,41 @@ TEST_F(CliHelp, HelpAfterTheEndOfOptionsIsAnOperand)
     EXPECT_NE(r.err.find("'--help' is neither a number nor a name of"), std::string::npos) << r.err;
 }
 
+// The DEFAULT column of `settings` is what a fresh link has; choices named
+// by digits (the stop bits "1", "1.5", "2") show their name, not the choice
+// their name would be as a number.
+TEST_F(CliHelp, SettingsShowsTheDefaultsOfAFreshLink)
+{
+    const CliResult r = RunCli({"settings", "crate"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct Case {
+        const char* section;
+        const char* name;
+        const char* fallback;
+    };
+    const Case cases[] = {
+        {"with IOType=\"COM Port Primary\":", "Stop", "\"1\""},
+        {"with IOType=\"COM Port Primary\":", "Parity", "\"None\""},
+        {"with IOType=\"COM Port Primary\":", "Baud", "38400"},
+        {"with IOType=\"COM Port Secondary\":", "Stop", "\"1\""},
+        {"with IOType=\"COM Port Secondary\":", "Parity", "\"Space\""},
+        {"with IOType=\"TCP/IP Port\":", "Sector", "\"S1\""},
+        {"with IOType=\"TCP/IP Port\":", "Timeout", "2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + " " + c.name);
+        const size_t section = r.out.find(std::string("\n") + c.section + "\n");
+        ASSERT_NE(section, std::string::npos) << r.out;
+        const size_t end = r.out.find("\n\n", section + 1);
+        std::istringstream rows(r.out.substr(section, end - section));
+        std::string fallback;
+        std::smatch m;
+        for (std::string line; std::getline(rows, line);)
+            if (std::regex_match(line, m, std::regex("  (\\S+( \\S+)*)  +(\\S+( \\S+)*)  +(\"[^\"]*\"|\\S+).*")) &&
+                m[1] == c.name)
+                fallback = m[5];
+        EXPECT_EQ(fallback, c.fallback);
+    }
+}
+
 }  // namespace
