@@ -185,6 +185,12 @@ TEST(Completion, FileNamesWhereTheCommandTakesAFile)
         {{"telvane-cli", "console", "--log", "n"}, {"notes.txt"}},
         {{"telvane-cli", "flash", "--install-dir", ""}, {"sub"}},
         {{"telvane-cli", "send", ""}, {}},
+        // The file operand after options; none once it is given.
+        {{"telvane-cli", "decode", "--dump", ""}, {"reply.dec", "sub"}},
+        {{"telvane-cli", "decode", "reply.dec", "--code", "0x13", ""}, {}},
+        // "--opt=value" comes as "--opt", "=", value.
+        {{"telvane-cli", "send", "--decode", "=", "r"}, {"reply.dec"}},
+        {{"telvane-cli", "send", "--decode", "="}, {"reply.dec", "sub"}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(AsSet(Complete(c.words, folder.Path())), c.expected) << c.words[1] << " " << c.words[2];
@@ -194,6 +200,18 @@ TEST(Completion, CommandNamesOfTheCommandFile)
 {
     const std::string examples = std::string(TELVANE_SOURCE_DIR) + "/examples/Cb_v126_cmd.dec";
     EXPECT_EQ(AsSet(Complete({"telvane-cli", "encode", examples, "--command", "P"})), (Names{"ProtectFlash", "Power"}));
+    // The usage line's order: the file after the command's name.
+    const std::vector<std::string> before = {"telvane-cli", "encode", "--command", "P"};
+    const CTempDir script;
+    {
+        std::ofstream out(script.File("complete.bash"));
+        out << "source " << ShellQuoted(kCompletion) << "\nCOMP_WORDS=(";
+        for (const std::string& word : before)
+            out << ShellQuoted(word) << " ";
+        out << ShellQuoted(examples) << ")\nCOMP_CWORD=3\n_telvane_cli\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    }
+    const CommandResult r = RunCommand("bash " + script.File("complete.bash") + " 2>&1");
+    EXPECT_EQ(r.out, "ProtectFlash\nPower\n");
 }
 
 }  // namespace
