@@ -257,7 +257,8 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
     uint8_t head[mcframe::kTcpHeadSize];
     // The crate server's own time-out comes on top of the caller's; added
     // in 64 bits, and an unlimited wait stays unlimited.
-    const int64_t headWait = timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{FrameSnapshot().timeout} + timeoutMs, INT32_MAX);
+    const int64_t headWait =
+        timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{FrameSnapshot().timeout} + timeoutMs, INT32_MAX);
     // One read takes the head and what is there of the payload.
     if (!m_socket.ReadExactAhead(head, sizeof head, static_cast<int>(headWait))) {
         const uint32_t e = GetLastErr();
@@ -274,8 +275,8 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
         return false;
     }
     std::vector<uint8_t> payload(h.length - mcframe::kTcpHeadSize);
-    if (!payload.empty() && !m_socket.ReadExactAhead(payload.data(), static_cast<int>(payload.size()),
-                                                             kFrameByteTimeoutMs))
+    const int payloadSize = static_cast<int>(payload.size());
+    if (payloadSize > 0 && !m_socket.ReadExactAhead(payload.data(), payloadSize, kFrameByteTimeoutMs))
         return false;
     const int length = static_cast<int>(payload.size());
     Monitor(1, payload.data(), length);

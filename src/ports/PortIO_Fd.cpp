@@ -244,8 +244,12 @@ bool CPortIO_Fd::ReadExactly(void* buffer, int count, int timeoutMs, bool ahead)
             continue;
         }
         uint8_t chunk[kReadAheadSize];
-        const uint64_t generation = KeptGeneration();
-        const int n = WaitReadable(timeoutMs, false) > 0 ? ReadExactStep(chunk, sizeof chunk) : -1;
+        uint64_t generation = 0;
+        int n = -1;
+        if (WaitReadable(timeoutMs, false) > 0) {
+            generation = KeptGeneration();
+            n = ReadExactStep(chunk, sizeof chunk);
+        }
         if (n < 0) {
             TraceError("read");
             return false;
