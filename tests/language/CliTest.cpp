@@ -66,7 +66,7 @@ TEST_F(CliTest, DecodeBytes)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "version_major=1\r\nversion_minor=25\r\nnode=3\r\ndestination=0x1234\r\nadc=1,2,3,4\r\n"
-              "rx_count=5\r\nWARNING invalid size: codesize=17 rxsize=18\r\n");
+              "WARNING invalid size: codesize=13 rxsize=18\r\n");
     r = RunCli("decode " + reply + " --code 0x77 --bytes '' 2>&1");
     EXPECT_EQ(r.status, 1);
 }
