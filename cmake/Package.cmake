@@ -26,9 +26,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # finds them; never written by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the programs load with dlopen or run, dpkg-shlibdeps cannot see: it
-# goes here by hand, with the reason. Should libcurl ever be opened with
-# dlopen instead of linked, libcurl4 belongs here (the downloads need it).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+# goes here by hand, with the reason. libcurl.so.4 is opened on the first
+# download (firmware pages, catalogues, self-update), not linked.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
 # The desktop program opens decode files in the desktop's editor.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 # brenlock changes access lists: getfacl shows what it did.
