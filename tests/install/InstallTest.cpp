@@ -102,6 +102,18 @@ TEST_F(Installed, EachProgramAnswersHelpWithoutADisplay)
     }
 }
 
+TEST_F(Installed, DesktopProgramWithoutADisplaySaysSo)
+{
+    if (!TELVANE_WITH_UI)
+        GTEST_SKIP() << "built without the desktop program";
+    for (const char* platform : {"", "QT_QPA_PLATFORM=xcb", "QT_QPA_PLATFORM=wayland"}) {
+        const CommandResult r = Run(std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + platform +
+                                    " " + Program("telvane") + " --bogus 2>&1");
+        EXPECT_EQ(r.status, 1) << platform << "\n" << r.out;
+        EXPECT_EQ(r.out.rfind("telvane: no display to open the window on", 0), 0u) << platform << "\n" << r.out;
+    }
+}
+
 TEST_F(Installed, CliWorksOnTheInstalledExamples)
 {
     const std::string examples = Path("share/telvane/examples/");

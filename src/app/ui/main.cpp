@@ -17,8 +17,33 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
+
+namespace {
+bool IsSet(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// Qt's window-system platforms abort the program when they find no display;
+// say so plainly instead. Platforms such as offscreen need none.
+bool HasDisplayFor(int argc, char** argv)
+{
+    std::string_view platform = IsSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], "-platform") || !std::strcmp(argv[i], "--platform"))
+            platform = argv[i + 1];
+    if (platform.starts_with("wayland"))
+        return IsSet("WAYLAND_DISPLAY");
+    if (platform.empty() || platform.starts_with("xcb"))
+        return IsSet("DISPLAY") || (platform.empty() && IsSet("WAYLAND_DISPLAY"));
+    return true;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -33,6 +58,12 @@ int main(int argc, char** argv)
             return 0;
         }
     }
+    if (!HasDisplayFor(argc, argv)) {
+        std::fputs("telvane: no display to open the window on (DISPLAY is not set); "
+                   "telvane-cli offers the same engines on the command line\n",
+                   stderr);
+        return 1;
+    }
     RaiseOpenFileLimit();
     RemoveTempFilesOnTermination();
     QApplication app(argc, argv);
@@ -42,7 +73,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName("telvane");
     _STARTOPTIONS options = ParseStartOptions(QApplication::arguments());
     if (!options.ok) {
-        std::fprintf(stderr, "%s\n", qPrintable(options.error));
+        std::fprintf(stderr, "telvane: %s\n", qPrintable(options.error));
         return 2;
     }
     auto settings = options.settingsFile.isEmpty() ? std::make_unique<CQtSettings>()
