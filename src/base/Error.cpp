@@ -20,13 +20,13 @@ struct CodeText {
 };
 
 constexpr CodeText kTexts[] = {
-    {err::Success, 0, "The operation completed successfully."},
+    {err::Success, 0, "Success."},
     {err::NotFound, ENOENT, nullptr},
     {err::PathNotFound, ENOTDIR, nullptr},
     {err::AccessDenied, EACCES, nullptr},
     {err::NotOpen, EBADF, nullptr},
     {err::NoMemory, ENOMEM, nullptr},
-    {err::BadFormat, 0, "An attempt was made to load a program with an incorrect format."},
+    {err::BadFormat, 0, "The data is not in a known format."},
     {err::BadFrame, 0, "The data is invalid."},
     {err::GatewayRefused, 0, "The device does not recognize the command."},
     // A device that reports a failed write; EIO keeps its own message.
@@ -41,7 +41,7 @@ constexpr CodeText kTexts[] = {
     {err::MoreData, 0, "More data is available."},
     {err::Aborted, ECANCELED, nullptr},
     {err::IoPending, EINPROGRESS, nullptr},
-    {err::Timeout, 0, "This operation returned because the timeout period expired."},
+    {err::Timeout, 0, "Timed out."},
     {err::ProxyType, 0, "The proxy type is not supported."},
     {err::AddrInUse, EADDRINUSE, nullptr},
     {err::NetUnreachable, ENETUNREACH, nullptr},
@@ -51,7 +51,7 @@ constexpr CodeText kTexts[] = {
     {err::ConnTimedOut, ETIMEDOUT, nullptr},
     {err::ConnRefused, ECONNREFUSED, nullptr},
     {err::HostUnreachable, EHOSTUNREACH, nullptr},
-    {err::SocketsUnavailable, 0, "Either the application has not called WSAStartup, or WSAStartup failed."},
+    {err::SocketsUnavailable, 0, "Sockets are not available."},
     {err::Internal, 0, "An internal error occurred."},
 };
 

@@ -79,7 +79,10 @@ TEST(Error, SystemCodesUseTheSystemsWording)
         {err::ConnTimedOut, "Connection timed out"},
         {err::HostNotFound, "Name or service not known"},
         {err::BadFrame, "The data is invalid."},
-        {err::Timeout, "This operation returned because the timeout period expired."},
+        {err::Timeout, "Timed out."},
+        {err::Success, "Success."},
+        {err::BadFormat, "The data is not in a known format."},
+        {err::SocketsUnavailable, "Sockets are not available."},
         {err::GatewayRefused, "The device does not recognize the command."},
         {err::WriteFault, "The system cannot write to the specified device."},
     };

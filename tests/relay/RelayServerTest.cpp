@@ -407,7 +407,7 @@ TEST_F(RelayTest, OpenOutcomeIsReportedOnceAndWarningOnlyForOpenAccess)
     CRelayServer::LinkState s = server->UpdateLinkState();
     EXPECT_TRUE(s.open && !s.CanConnect() && s.CanDisconnect());
     server->UpdateLinkState();
-    EXPECT_EQ(out.Count("Open ->0\nThe operation completed successfully.\n"), 1u);
+    EXPECT_EQ(out.Count("Open ->0\nSuccess.\n"), 1u);
     EXPECT_EQ(out.Count("Warning"), 0u) << "bound to 127.0.0.1";
     server->Disconnect();
     s = server->UpdateLinkState();
