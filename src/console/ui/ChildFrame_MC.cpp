@@ -135,6 +135,20 @@ void CChildFrame_MC::Disconnect()
     applyLinkParameterRules();
 }
 
+void CChildFrame_MC::RegisterSpy(unsigned flags, CFifoWr<_MCDATA>* writer)
+{
+    constexpr unsigned kWantsSent = 1, kWantsReceived = 2;
+    CFifoWrList& tap = m_engine->Tap();
+    if (flags & kWantsSent)
+        tap.Add(_MCDATA::kSent, writer);
+    else
+        tap.Remove(_MCDATA::kSent, writer);
+    if (flags & kWantsReceived)
+        tap.Add(_MCDATA::kReceived, writer);
+    else
+        tap.Remove(_MCDATA::kReceived, writer);
+}
+
 bool CChildFrame_MC::QueueRequest(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request)
 {
     if (!CommitPane()) {

@@ -45,6 +45,8 @@ public:
 
     bool AcceptsCommands() const override { return true; }
     bool CanBeSpied() const override { return true; }
+    // A spy's writer joins or leaves the traffic tap of this window's link.
+    void RegisterSpy(unsigned flags, CFifoWr<_MCDATA>* writer) override;
     void OnOpened() override;
 
     // CPaneOwner

@@ -36,6 +36,8 @@ public:
     ~CChildFrame_Spy() override;
 
     COutBox& Box() { return *m_box; }
+    // The writer this spy registers with the watched window; none once closed.
+    CSpyWriter* Writer() { return m_spy ? &m_spy->Writer() : nullptr; }
     // Watches the window of that profile name; "No Connection" or an
     // unknown name: none.
     void WatchWindow(const std::string& profileName);
