@@ -40,6 +40,12 @@ CSimSystem& Simulator()
         auto* s = new CSimSystem(c);
         if (!s->Start())
             std::abort();
+        // The status carries a running uptime; one fixed reply lets the
+        // client's text be compared with telvane-cli's.
+        const auto status = s->Board(kCcbId)->Execute(std::vector<uint8_t>{0xEA});
+        if (!status)
+            std::abort();
+        s->Board(kCcbId)->ReplaceAnswer({0xEA}, *status);
         return s;
     }();
     return *sim;

@@ -18,7 +18,11 @@ bool CAccessScan::Run()
 {
     account_ = CAccount::Find(params_.accountName);
     if (!account_) {
-        Failed("scandir/UserExist", errno);
+        const int errnum = errno;
+        if (errnum == ENOENT)
+            out_.Error("scandir/UserExist", errnum, "no such user or group");
+        else
+            out_.Error("scandir/UserExist", errnum);
         return false;
     }
     const _PATHPATTERN pattern = SplitPattern(params_.pathPattern);
@@ -31,7 +35,7 @@ bool CAccessScan::Run()
     }
     CFolderWalk folders(std::move(folder));
     WalkTree(folders, pattern.folder, pattern.name);
-    return !failed_;
+    return !failed_ && matchedAny_;
 }
 
 void CAccessScan::WalkTree(CFolderWalk& folders, std::string path, const std::string& namePattern)
@@ -78,6 +82,7 @@ std::vector<std::string> CAccessScan::WorkFolder(int dirfd, const std::string& f
         if (!NameMatches(namePattern, entry.name))
             continue;
         matched = true;
+        matchedAny_ = true;
         if ((entry.kind == EObjectKind::Folder && params_.foldersEnabled) ||
             (entry.kind == EObjectKind::File && params_.filesEnabled))
             WorkObject(dirfd, entry, folderText + entry.name);

@@ -20,8 +20,9 @@ class CAccessScan {
 public:
     CAccessScan(const CMyParam& params, CToolOutput& out);
 
-    // False when the account, a folder or any object failed; the run goes on
-    // past failed objects and folders.
+    // False when the account, a folder or any object failed, or when the
+    // pattern matched nothing anywhere; the run goes on past failed objects
+    // and folders.
     bool Run();
 
 private:
@@ -44,4 +45,5 @@ private:
     unsigned accessPerms_;
     unsigned inheritPerms_;
     bool failed_ = false;
+    bool matchedAny_ = false;
 };

@@ -5,8 +5,25 @@
 #include "accesstool/MyParam.h"
 #include "accesstool/Volume.h"
 
+#include <string_view>
+
+namespace {
+// Asking for the usage text alone is not a bad command line.
+bool AsksForHelp(int argc, const char* const argv[])
+{
+    if (argc != 2)
+        return false;
+    const std::string_view arg = argv[1];
+    return arg == "--help" || arg == "-h" || arg == "/?";
+}
+} // namespace
+
 int RunBrenlock(int argc, const char* const argv[], CToolOutput& out)
 {
+    if (AsksForHelp(argc, argv)) {
+        out.Usage();
+        return brenlock::Done;
+    }
     CMyParam params;
     params.Parse(argc, argv);
     if (params.invalid) {

@@ -93,7 +93,10 @@ void CMyParam::TakePositional(std::string_view param)
         pathPattern = param;
         break;
     default:
-        return; // a fourth and later positional parameter is ignored
+        // An unquoted pattern that the shell expanded arrives as many names;
+        // working only the first would look like success.
+        MarkInvalid(param);
+        return;
     }
     ++positionalCount;
 }

@@ -60,10 +60,20 @@ void CToolOutput::Error(std::string_view step, int errnum)
     Write(ErrorText(step, errnum));
 }
 
+void CToolOutput::Error(std::string_view step, int errnum, std::string_view message)
+{
+    Write(ErrorText(step, errnum, message));
+}
+
 std::string CToolOutput::ErrorText(std::string_view step, int errnum)
 {
-    return std::string(step) + " error! (rc=" + std::to_string(static_cast<unsigned long>(errnum)) +
-           ")\n" + std::strerror(errnum) + "\r\n";
+    return ErrorText(step, errnum, std::strerror(errnum));
+}
+
+std::string CToolOutput::ErrorText(std::string_view step, int errnum, std::string_view message)
+{
+    return std::string(step) + " error! (rc=" + std::to_string(static_cast<unsigned long>(errnum)) + ")\n" +
+           std::string(message) + "\r\n";
 }
 
 void CToolOutput::Write(std::string_view text)

@@ -16,9 +16,12 @@ public:
     void Folder(std::string_view path);
     void File(std::string_view path);
     void Error(std::string_view step, int errnum);
+    // The same line with a message of its own where the system's would mislead.
+    void Error(std::string_view step, int errnum, std::string_view message);
 
     // "<step> error! (rc=<errno>)\n<system message>\r\n"
     static std::string ErrorText(std::string_view step, int errnum);
+    static std::string ErrorText(std::string_view step, int errnum, std::string_view message);
     static const char* UsageText();
 
 private:

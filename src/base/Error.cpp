@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <netdb.h>
 #include <new>
 #include <system_error>
 
@@ -10,46 +11,64 @@ thread_local uint32_t t_lastError = 0;
 thread_local bool t_hasDetail = false;
 thread_local std::string t_detail;
 
+// The program's own codes keep their own texts; a code that stands for an
+// operating-system error reads as that system's message (strerror).
 struct CodeText {
     uint32_t code;
+    int errnum;        // 0: the text below
     const char* text;
 };
 
 constexpr CodeText kTexts[] = {
-    {err::Success, "The operation completed successfully."},
-    {err::NotFound, "The system cannot find the file specified."},
-    {err::PathNotFound, "The system cannot find the path specified."},
-    {err::AccessDenied, "Access is denied."},
-    {err::NotOpen, "The handle is invalid."},
-    {err::NoMemory, "Not enough memory resources are available to process this command."},
-    {err::BadFormat, "An attempt was made to load a program with an incorrect format."},
-    {err::BadFrame, "The data is invalid."},
-    {err::GatewayRefused, "The device does not recognize the command."},
-    {err::WriteFault, "The system cannot write to the specified device."},
-    {err::SharingViolation, "The process cannot access the file because it is being used by another process."},
-    {err::CatalogueDownload, "The system cannot read from the specified device."},
-    {err::NotSupported, "The request is not supported."},
-    {err::BadParam, "The parameter is incorrect."},
-    {err::BrokenPipe, "The pipe has been ended."},
-    {err::BadArguments, "One or more arguments are not correct."},
-    {err::Busy, "The requested resource is in use."},
-    {err::MoreData, "More data is available."},
-    {err::Aborted, "The I/O operation has been aborted because of either a thread exit or an application request."},
-    {err::IoPending, "Overlapped I/O operation is in progress."},
-    {err::Timeout, "This operation returned because the timeout period expired."},
-    {err::ProxyType, "The proxy type is not supported."},
-    {err::AddrInUse, "Only one usage of each socket address (protocol/network address/port) is normally permitted."},
-    {err::NetUnreachable, "A socket operation was attempted to an unreachable network."},
-    {err::ConnAborted, "An established connection was aborted by the software in your host machine."},
-    {err::ConnReset, "An existing connection was forcibly closed by the remote host."},
-    {err::NotConnected, "A request to send or receive data was disallowed because the socket is not connected."},
-    {err::ConnTimedOut, "A connection attempt failed because the connected party did not properly respond after a period of time."},
-    {err::ConnRefused, "No connection could be made because the target machine actively refused it."},
-    {err::HostUnreachable, "A socket operation was attempted to an unreachable host."},
-    {err::SocketsUnavailable, "Either the application has not called WSAStartup, or WSAStartup failed."},
-    {err::HostNotFound, "No such host is known."},
-    {err::Internal, "An internal error occurred."},
+    {err::Success, 0, "The operation completed successfully."},
+    {err::NotFound, ENOENT, nullptr},
+    {err::PathNotFound, ENOTDIR, nullptr},
+    {err::AccessDenied, EACCES, nullptr},
+    {err::NotOpen, EBADF, nullptr},
+    {err::NoMemory, ENOMEM, nullptr},
+    {err::BadFormat, 0, "An attempt was made to load a program with an incorrect format."},
+    {err::BadFrame, 0, "The data is invalid."},
+    {err::GatewayRefused, 0, "The device does not recognize the command."},
+    // A device that reports a failed write; EIO keeps its own message.
+    {err::WriteFault, 0, "The system cannot write to the specified device."},
+    {err::SharingViolation, 0, "The process cannot access the file because it is being used by another process."},
+    {err::CatalogueDownload, 0, "The system cannot read from the specified device."},
+    {err::NotSupported, EOPNOTSUPP, nullptr},
+    {err::BadParam, EINVAL, nullptr},
+    {err::BrokenPipe, EPIPE, nullptr},
+    {err::BadArguments, 0, "One or more arguments are not correct."},
+    {err::Busy, EBUSY, nullptr},
+    {err::MoreData, 0, "More data is available."},
+    {err::Aborted, ECANCELED, nullptr},
+    {err::IoPending, EINPROGRESS, nullptr},
+    {err::Timeout, 0, "This operation returned because the timeout period expired."},
+    {err::ProxyType, 0, "The proxy type is not supported."},
+    {err::AddrInUse, EADDRINUSE, nullptr},
+    {err::NetUnreachable, ENETUNREACH, nullptr},
+    {err::ConnAborted, ECONNABORTED, nullptr},
+    {err::ConnReset, ECONNRESET, nullptr},
+    {err::NotConnected, ENOTCONN, nullptr},
+    {err::ConnTimedOut, ETIMEDOUT, nullptr},
+    {err::ConnRefused, ECONNREFUSED, nullptr},
+    {err::HostUnreachable, EHOSTUNREACH, nullptr},
+    {err::SocketsUnavailable, 0, "Either the application has not called WSAStartup, or WSAStartup failed."},
+    {err::Internal, 0, "An internal error occurred."},
 };
+
+// The errno whose message is the code's text; 0 for the program's own.
+int TextErrno(uint32_t code)
+{
+    for (const auto& t : kTexts)
+        if (t.code == code)
+            return t.errnum;
+    return 0;
+}
+
+std::string SystemText(int errnum)
+{
+    char buf[256];
+    return strerror_r(errnum, buf, sizeof buf);
+}
 
 struct ErrnoCode {
     int errnum;
@@ -115,9 +134,15 @@ uint32_t ErrnoToCode(int errnum)
     return err::SystemBase | static_cast<uint32_t>(errnum);
 }
 
+// The errno's own message stays with the code, so that ENODEV or EROFS
+// read as what they are and not as the message of the code they share.
 uint32_t SetLastErrFromErrno(int errnum)
 {
-    SetLastErr(ErrnoToCode(errnum));
+    const uint32_t code = ErrnoToCode(errnum);
+    if (errnum == 0 || (code & err::SystemBase) || errnum == TextErrno(code))
+        SetLastErr(code);
+    else
+        SetLastErr(code, SystemText(errnum));
     return t_lastError;
 }
 
@@ -127,11 +152,12 @@ std::string errorText(uint32_t code)
 {
     for (const auto& t : kTexts)
         if (t.code == code)
-            return t.text;
-    if ((code & err::SystemBase) && code != err::SystemBase) {
-        char buf[256];
-        return strerror_r(static_cast<int>(code & ~err::SystemBase), buf, sizeof buf);
-    }
+            return t.errnum ? SystemText(t.errnum) : t.text;
+    // The resolver's message, as the system's tools print it.
+    if (code == err::HostNotFound)
+        return gai_strerror(EAI_NONAME);
+    if ((code & err::SystemBase) && code != err::SystemBase)
+        return SystemText(static_cast<int>(code & ~err::SystemBase));
     return {};
 }
 

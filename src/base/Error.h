@@ -88,11 +88,14 @@ bool CatchToLastError(Body&& body) noexcept
 
 // Maps an errno value to the program's code.
 uint32_t ErrnoToCode(int errnum);
-// Sets the last error from errno (or the given errno value) and returns it.
+// Sets the last error from errno (or the given errno value) and returns it;
+// when the errno shares its code with others, its own message goes with it.
 uint32_t SetLastErrFromErrno();
 uint32_t SetLastErrFromErrno(int errnum);
 
-// English message for a code; empty when the code has none.
+// Message for a code: the system's own (strerror) for codes that stand for
+// an operating-system error, the program's text for its own codes; empty
+// when the code has none.
 std::string errorText(uint32_t code);
 
 // "%s ->%d\n%s\n", or "%s ->%d\n" when the code has no message. When code

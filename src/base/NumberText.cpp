@@ -31,3 +31,32 @@ int32_t ParseNumberText(std::string_view text)
         value = value * 10 + static_cast<uint32_t>(text[i] - '0');
     return static_cast<int32_t>(minus ? 0u - value : value);
 }
+
+bool ParseStrictNumber(std::string_view text, int64_t& value)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    const bool hex = !negative && text.size() > i + 2 && text[i] == '0' && text[i + 1] == 'x';
+    if (hex)
+        i += 2;
+    if (i == text.size() || text.size() - i > 10)
+        return false;
+    int64_t result = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        const char c = text[k];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        result = result * (hex ? 16 : 10) + digit;
+    }
+    value = negative ? -result : result;
+    return true;
+}

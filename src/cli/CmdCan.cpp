@@ -1,6 +1,7 @@
 // telvane-cli can: one CAN message over a CAN link set up from property
 // names and values; prints the reply record or the error text.
 
+#include "base/ByteText.h"
 #include "base/Error.h"
 #include "base/NumberText.h"
 #include "cli/Commands.h"
@@ -15,44 +16,38 @@ namespace {
 
 constexpr int kOpenWaitMs = 10000;
 
-}  // namespace
-
-int runCan(const Args& args)
+// "A,B": the two identifiers of a CAN message, each 0 to 255.
+bool parseIds(const std::string& text, int64_t& a, int64_t& b)
 {
-    CPortCAN_All link;
-    std::vector<LinkSetting> settings;
-    std::vector<uint8_t> data;
-    int idA = -1, idB = -1;
-    bool reply = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--set" && i + 1 < args.size()) {
-            if (!ParseLinkSetting("can", args[++i], settings))
-                return usageError(runCan);
-        } else if (a == "--id" && i + 1 < args.size()) {
-            const std::string& ids = args[++i];
-            const size_t comma = ids.find(',');
-            if (comma == std::string::npos)
-                return usageError(runCan);
-            idA = ParseNumberText(ids.substr(0, comma));
-            idB = ParseNumberText(ids.substr(comma + 1));
-        } else if (a == "--reply") {
-            reply = true;
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1 && !std::isdigit(static_cast<unsigned char>(a[1]))) {
-            return usageError(runCan);
-        } else {
-            data.push_back(static_cast<uint8_t>(ParseNumberText(a)));
-        }
-    }
-    if (idA < 0 || idA > 255 || idB < 0 || idB > 255 || data.size() > 15)
-        return usageError(runCan);
-    if (!ApplyLinkSettings("can", link, settings))
-        return 1;
+    const size_t comma = text.find(',');
+    return comma != std::string::npos && ParseStrictNumber(std::string_view(text).substr(0, comma), a) &&
+           ParseStrictNumber(std::string_view(text).substr(comma + 1), b) && a >= 0 && a <= 255 && b >= 0 &&
+           b <= 255;
+}
 
-    if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs)) {
-        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-        return 1;
-    }
+int runCan(const CliArgs& args)
+{
+    std::vector<LinkSetting> settings;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
+    int64_t idA, idB;
+    if (!parseIds(*args.Value("--id"), idA, idB))
+        return UsageFail(kCanCommand, "--id: '%s' is not two numbers from 0 to 255 (A,B)",
+                         args.Value("--id")->c_str());
+    std::vector<uint8_t> data;
+    std::string bad;
+    if (!ParseByteWords(args.Operands(), data, bad))
+        return UsageFail(kCanCommand, "'%s' is not a hexadecimal byte", bad.c_str());
+    if (data.size() > 15)
+        return UsageFail(kCanCommand, "%zu data bytes; the length field holds at most 15", data.size());
+    const bool reply = args.Has("--reply");
+
+    CPortCAN_All link;
+    if (!ApplyLinkSettings(kCanCommand, "can", link, settings))
+        return kExitUsage;
+    const std::string place = LinkPlace(link);
+    if (!link.Open() || !link.WaitUntilOpen(kOpenWaitMs))
+        return Fail("%s: %s", place.c_str(), LastErrorLine("Open Error:", GetLastErr()).c_str());
     // A longer message keeps its length so that the link refuses it.
     CanMessage message = MakeCanMessage(static_cast<uint8_t>(idA), static_cast<uint8_t>(idB), reply, data.data(),
                                      static_cast<int>(std::min<size_t>(data.size(), 8)));
@@ -60,9 +55,9 @@ int runCan(const Args& args)
     CanRecord record[1]{};
     int count = 1;
     if (!link.Command(&message, 1, record, count)) {
-        std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
+        const uint32_t error = GetLastErr();
         link.Close();
-        return 1;
+        return Fail("%s: %s", place.c_str(), LastErrorLine("Command Error:", error).c_str());
     }
     for (int r = 0; r < count; ++r) {
         const uint8_t* b = reinterpret_cast<const uint8_t*>(&record[r]);
@@ -74,5 +69,23 @@ int runCan(const Args& args)
         std::printf("\n");
     }
     link.Close();
-    return 0;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kCanCommand{
+    .name = "can",
+    .operands = "[DATA...]",
+    .minOperands = 0,
+    .maxOperands = -1,
+    .summary = "Sends one CAN message (data as hexadecimal bytes) and prints the reply records.",
+    .options =
+        {
+            {"--set", "NAME=VALUE", "a CAN-link setting (telvane-cli settings can lists them)", true},
+            {"--id", "A,B", "the message's two identifiers, 0 to 255 each", false, true},
+            {"--reply", nullptr, "ask the node for a reply"},
+        },
+    .run = runCan,
+    .details = "Each reply record prints as its 13 bytes, its length and its data bytes.\n",
+};

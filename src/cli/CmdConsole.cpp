@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 
 #include "base/Error.h"
+#include "cli/DecodeFiles.h"
 #include "cli/LinkSettings.h"
 #include "console/ConnectionEngine.h"
 #include "console/ConsoleLine.h"
@@ -26,27 +27,6 @@ constexpr int kOpenWaitMs = 10000;
 constexpr int kPollMs = 1000;
 constexpr int kAbortRepeatMs = 100;
 constexpr int kBatchMs = 10;
-
-const char kHelp[] =
-    "Opens a crate link and sends one request per line of standard input:\n"
-    "  NAME ARG...    a command of the command file (--commands), e.g. Power TRB6 ON\n"
-    "  raw HEX...     bytes as they are, e.g. raw 2F 13 01\n"
-    "Each line may add --wait or --nowait (Wait Reply, on by default) and\n"
-    "--timeout MS (1000 by default); text in double quotes is one argument;\n"
-    "blank lines and lines starting with # are skipped. Requests go out one at\n"
-    "a time in the order of the lines, each with Wait Reply after the reply to\n"
-    "the one before. The traffic goes to standard output; messages, refused\n"
-    "lines and missing replies (\"line N: ...\") to standard error. End of\n"
-    "input closes the link once every request is answered; Ctrl-C drops the\n"
-    "requests not sent yet, ends the reply wait and closes it. Exit status 0\n"
-    "when every line was sent and every awaited reply came, 1 otherwise, 2 for\n"
-    "a usage error.\n"
-    "  --set NAME=VALUE  a link setting by its properties-pane name (IOType,\n"
-    "                    ComName, Host, Port, CCB ID, ...); repeatable\n"
-    "  --commands FILE   the command file\n"
-    "  --decode FILE     the decode file for the replies (none: not decoded)\n"
-    "  --log FILE        also append the traffic to FILE\n"
-    "  --time            start sent lines with the time\n";
 
 CEvent* s_interrupt = nullptr;
 
@@ -82,42 +62,12 @@ private:
     struct sigaction m_oldTerm {};
 };
 
-// Flushed by the session once the records waiting are printed.
+// Flushed by the session once the records waiting are printed. The log
+// file, written by the box itself, keeps the CR LF line ends.
 class StdoutSink : public CTextSink {
 public:
-    void Append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+    void Append(std::string_view text) override { WriteOut(text); }
 };
-
-struct Options {
-    std::vector<LinkSetting> settings;
-    std::string commandFile;
-    std::string decodeFile;
-    std::string logFile;
-    bool time = false;
-};
-
-bool parseOptions(const Args& args, Options& o)
-{
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--set" && hasValue) {
-            if (!ParseLinkSetting("console", args[++i], o.settings))
-                return false;
-        } else if (a == "--commands" && hasValue) {
-            o.commandFile = args[++i];
-        } else if (a == "--decode" && hasValue) {
-            o.decodeFile = args[++i];
-        } else if (a == "--log" && hasValue) {
-            o.logFile = args[++i];
-        } else if (a == "--time") {
-            o.time = true;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Reads standard input line by line and queues each request as soon as
 // the send queue has room, so that a script runs at the pace of the link;
@@ -194,8 +144,8 @@ private:
 
     void fail(int line, const std::string& message)
     {
-        std::fflush(stdout);
-        std::fprintf(stderr, "telvane-cli console: line %d: %s\n", line, message.c_str());
+        FlushOut();
+        std::fprintf(stderr, "telvane-cli: line %d: %s\n", line, message.c_str());
         m_allGood = false;
     }
 
@@ -254,7 +204,7 @@ private:
             m_awaited.pop_front();
             report(a, replies[i].status);
         }
-        std::fflush(stdout);
+        FlushOut();
     }
 
     void report(const Awaited& a, int32_t status)
@@ -304,73 +254,97 @@ private:
     bool m_allGood = true;
 };
 
-int openLink(CConnectionEngine& engine)
+// The engine prints the open error among its events; the message names
+// where the link goes.
+bool openLink(CConnectionEngine& engine)
 {
-    if (!engine.Connect())
-        return 1;
-    if (!engine.Link().WaitUntilOpen(kOpenWaitMs)) {
-        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-        engine.Disconnect();
-        return 1;
+    const std::string place = LinkPlace(engine.Link());
+    if (!engine.Connect()) {
+        Fail("%s: the link did not open", place.c_str());
+        return false;
     }
-    return 0;
+    if (!engine.Link().WaitUntilOpen(kOpenWaitMs)) {
+        Fail("%s: %s", place.c_str(), LastErrorLine("Open Error:", GetLastErr()).c_str());
+        engine.Disconnect();
+        return false;
+    }
+    return true;
 }
 
-}  // namespace
-
-int runConsole(const Args& args)
+int runConsole(const CliArgs& args)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        for (const auto& c : kCliCommands)
-            if (c.run == runConsole)
-                std::printf("usage: telvane-cli %s\n\n", c.usage);
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    Options options;
-    if (!parseOptions(args, options))
-        return usageError(runConsole);
+    std::vector<LinkSetting> settings;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
+    const std::string* commandFile = args.Value("--commands");
+    const std::string* decodeFile = args.Value("--decode");
+    const std::string* logFile = args.Value("--log");
 
     CVa_Compiler commandTables;
-    if (!options.commandFile.empty()) {
-        commandTables.Clear();
-        if (!commandTables.Compile(options.commandFile, true)) {
-            std::fprintf(stderr, "telvane-cli console: %s\n", commandTables.GetErrorText().c_str());
-            return 1;
-        }
-    }
+    if (commandFile && !CompileDecodeFile(commandTables, *commandFile, true))
+        return kExitFailed;
 
-    CStdOutFile events(stderr);
+    CLfStdOut events(stderr);
     StdoutSink sink;
     CEvent interrupt;
     auto engine = std::make_unique<CConnectionEngine>(events);
     CTrafficBox& box = engine->Box();
     box.SetSink(&sink);
-    box.SetEnTime(options.time);
-    if (!options.logFile.empty()) {
-        box.SetLogFile(options.logFile);
+    box.SetEnTime(args.Has("--time"));
+    if (logFile) {
+        box.SetLogFile(*logFile);
         box.SetEnLog(true);
     }
-    if (!options.decodeFile.empty())
-        engine->LoadDecodeFile(options.decodeFile);
+    if (decodeFile)
+        engine->LoadDecodeFile(*decodeFile);
     else
         box.SetEnDecode(false);
 
-    if (!ApplyLinkSettings("console", engine->Link(), options.settings))
-        return 1;
-    if (openLink(*engine) != 0)
-        return 1;
+    if (!ApplyLinkSettings(kConsoleCommand, "crate", engine->Link(), settings))
+        return kExitUsage;
+    if (!openLink(*engine))
+        return kExitFailed;
     InterruptGuard guard(interrupt);
-    auto session = std::make_unique<ConsoleSession>(
-        *engine, options.commandFile.empty() ? nullptr : &commandTables.Structs(), interrupt);
+    auto session = std::make_unique<ConsoleSession>(*engine, commandFile ? &commandTables.Structs() : nullptr,
+                                                    interrupt);
     const bool good = session->Run();
     // Frames still arriving are printed while the link closes.
     box.Queue().Notifier().SetCallback([&box](void*) { box.Drain(); }, nullptr);
     engine->Disconnect();
     box.Queue().Notifier().Stop();
     box.Drain();
-    std::fflush(stdout);
+    FlushOut();
     // The engine goes first: its threads may still hold the session's reply writer.
     engine.reset();
-    return good ? 0 : 1;
+    return good ? kExitOk : kExitFailed;
 }
+
+}  // namespace
+
+const CliCommand kConsoleCommand{
+    .name = "console",
+    .summary = "Opens a crate link and sends one request per line of standard input.",
+    .options =
+        {
+            {"--set", "NAME=VALUE", "a crate-link setting (telvane-cli settings crate lists them)", true},
+            {"--commands", "FILE", "the command file whose commands the lines name"},
+            {"--decode", "FILE", "the decode file for the replies (none: replies print as bytes)"},
+            {"--log", "FILE", "also append the traffic to FILE, as the traffic box logs it"},
+            {"--time", nullptr, "start sent lines with the time"},
+        },
+    .run = runConsole,
+    .details =
+        "Lines of standard input:\n"
+        "  NAME ARG...    a command of the command file, e.g. Power TRB6 ON\n"
+        "  raw BYTES...   hexadecimal bytes as they are, e.g. raw 2F 13 01\n"
+        "Each line may add --wait or --nowait (Wait Reply, on by default) and --timeout MS\n"
+        "(1000 by default); text in double quotes is one argument; blank lines and lines\n"
+        "starting with # are skipped. Arguments are checked against the command's fields:\n"
+        "a line with a word that is no enum name or number, or a value too wide, is refused.\n"
+        "Requests go out one at a time in the order of the lines, each with Wait Reply after\n"
+        "the reply to the one before. The traffic goes to standard output; messages, refused\n"
+        "lines and missing replies (\"line N: ...\") to standard error. End of input closes the\n"
+        "link once every request is answered; Ctrl-C drops the requests not sent yet, ends the\n"
+        "reply wait and closes it. Exit status 0 when every line was sent and every awaited\n"
+        "reply came, 1 otherwise, 2 for a usage error.\n",
+};

@@ -16,32 +16,16 @@
 
 namespace {
 
-const char kHelp[] =
-    "Runs the DAQ server: clients start runs of triggered events, collect them\n"
-    "and read or write board registers (TCP, port from ZOraPort, default 38888).\n"
-    "\n"
-    "  --port N          listen on port N (0: any free port; default ZOraPort)\n"
-    "  --bind ADDR       listen on this IPv4 address only (default: every address)\n"
-    "  --allow CIDR      let in clients of this network, e.g. 10.1.0.0/16; repeat\n"
-    "                    or separate by commas (default: every client)\n"
-    "  --max-clients N   refuse connections beyond N open clients (default 16, 0: none)\n"
-    "  --set NAME=VALUE  a setting (decimal or 0x hexadecimal):\n";
-
-void printHelp()
+void printSettingsHelp(FILE* out)
 {
-    std::fputs("usage: telvane-cli ", stdout);
-    for (const auto& c : kCliCommands)
-        if (c.run == runDaq)
-            std::puts(c.usage);
-    std::fputs(kHelp, stdout);
+    std::fputs("\nSettings for --set (decimal or 0x hexadecimal):\n", out);
     for (const _DAQSETTING& s : CDaqSettings::Table()) {
         // Addresses and register values in hexadecimal, the port and the run limit in decimal.
         const bool hex = std::string_view(s.key).starts_with("PU_") || std::string_view(s.key).ends_with("Addr");
-        std::printf(hex ? "                      %-17s %2d bits, default 0x%X\n"
-                        : "                      %-17s %2d bits, default %u\n",
-                    s.key, s.bits, s.defaultValue);
+        std::fprintf(out, hex ? "  %-17s %2d bits, default 0x%X\n" : "  %-17s %2d bits, default %u\n", s.key,
+                     s.bits, s.defaultValue);
     }
-    std::fputs("The VME adapter library is TELVANE_VME_LIBRARY; unset: the simulated stand.\n", stdout);
+    std::fputs("The VME adapter library is TELVANE_VME_LIBRARY; unset: the simulated stand.\n", out);
 }
 
 bool parseCount(const std::string& text, uint32_t max, uint32_t& out)
@@ -49,61 +33,41 @@ bool parseCount(const std::string& text, uint32_t max, uint32_t& out)
     return ParseSettingValue(text, out) && out <= max;
 }
 
-}  // namespace
-
-int runDaq(const Args& args)
+int runDaq(const CliArgs& args)
 {
     CDaqSettings settings;
     ListenSettings listen = CDaqServer::DefaultSettings(0);
     listen.openAccessHint = "use --bind or --allow to limit access";
     int port = -1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            printHelp();
-            return 0;
-        }
-        if (i + 1 >= args.size())
-            return usageError(runDaq);
-        const std::string& v = args[++i];
-        uint32_t number = 0;
-        if (a == "--port") {
-            if (!parseCount(v, 0xFFFF, number)) {
-                std::fprintf(stderr, "telvane-cli daq: bad port '%s'\n", v.c_str());
-                return 2;
-            }
-            port = static_cast<int>(number);
-        } else if (a == "--bind") {
-            listen.bindAddress = v;
-        } else if (a == "--allow") {
-            std::vector<CIpv4Network> networks;
-            std::string bad;
-            if (!ParseNetworkList(v, networks, bad)) {
-                std::fprintf(stderr, "telvane-cli daq: bad network '%s'\n", bad.c_str());
-                return 2;
-            }
-            listen.allowed.insert(listen.allowed.end(), networks.begin(), networks.end());
-        } else if (a == "--max-clients") {
-            if (!parseCount(v, 0x7FFFFFFF, number)) {
-                std::fprintf(stderr, "telvane-cli daq: bad client limit '%s'\n", v.c_str());
-                return 2;
-            }
-            listen.maxClients = static_cast<int>(number);
-        } else if (a == "--set") {
-            if (!settings.Assign(v)) {
-                const bool unknown = GetLastErr() == err::NotFound;
-                std::fprintf(stderr, "telvane-cli daq: %s '%s'\n", unknown ? "unknown setting" : "bad value in",
-                             v.c_str());
-                return 2;
-            }
-        } else {
-            return usageError(runDaq);
+    uint32_t number = 0;
+    if (const std::string* v = args.Value("--port")) {
+        if (!parseCount(*v, 0xFFFF, number))
+            return UsageFail(kDaqCommand, "--port: '%s' is not a TCP port", v->c_str());
+        port = static_cast<int>(number);
+    }
+    if (const std::string* v = args.Value("--bind"))
+        listen.bindAddress = *v;
+    for (const std::string& v : args.Values("--allow")) {
+        std::vector<CIpv4Network> networks;
+        std::string bad;
+        if (!ParseNetworkList(v, networks, bad))
+            return UsageFail(kDaqCommand, "--allow: '%s' is not a network", bad.c_str());
+        listen.allowed.insert(listen.allowed.end(), networks.begin(), networks.end());
+    }
+    if (const std::string* v = args.Value("--max-clients")) {
+        if (!parseCount(*v, 0x7FFFFFFF, number))
+            return UsageFail(kDaqCommand, "--max-clients: '%s' is not a client count", v->c_str());
+        listen.maxClients = static_cast<int>(number);
+    }
+    for (const std::string& v : args.Values("--set")) {
+        if (!settings.Assign(v)) {
+            const bool unknown = GetLastErr() == err::NotFound;
+            return UsageFail(kDaqCommand, "--set: %s '%s'", unknown ? "unknown setting" : "bad value in", v.c_str());
         }
     }
     const uint32_t zoraPort = settings.Get(CDaqSettings::ZOraPort);
     if (port < 0 && zoraPort > 0xFFFF) {
-        std::fprintf(stderr, "telvane-cli daq: ZOraPort %u is no TCP port\n", zoraPort);
-        return 2;
+        return UsageFail(kDaqCommand, "ZOraPort %u is no TCP port", zoraPort);
     }
     listen.port = static_cast<uint16_t>(port >= 0 ? port : static_cast<int>(zoraPort));
 
@@ -120,7 +84,7 @@ int runDaq(const Args& args)
     CDaqEngine engine(settings);
     CDaqServer server(engine, log);
     if (!server.Open(listen))
-        return 1;
+        return kExitFailed;
     log.Print("Listening on %s:%u\n", listen.bindAddress.empty() ? "0.0.0.0" : listen.bindAddress.c_str(),
               server.Port());
 
@@ -128,5 +92,22 @@ int runDaq(const Args& args)
     sigwait(&stopSignals, &signal);
     log.Print("%s received\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     server.Close();
-    return 0;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kDaqCommand{
+    .name = "daq",
+    .summary = "Runs the DAQ server (runs of triggered events, board registers) until SIGINT or SIGTERM.",
+    .options =
+        {
+            {"--port", "N", "listen on port N (0: any free port; default the setting ZOraPort, 38888)"},
+            {"--bind", "ADDR", "listen on this IPv4 address only (default: every address)"},
+            {"--allow", "CIDR", "let in clients of this network, e.g. 10.1.0.0/16, or a comma list", true},
+            {"--max-clients", "N", "refuse connections beyond N open clients (default 16, 0: none)"},
+            {"--set", "NAME=VALUE", "a DAQ setting (listed below)", true},
+        },
+    .run = runDaq,
+    .moreHelp = printSettingsHelp,
+};

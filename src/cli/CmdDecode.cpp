@@ -3,104 +3,67 @@
 
 #include "cli/Commands.h"
 
+#include "base/ByteText.h"
 #include "base/NumberText.h"
-#include "base/StdOut.h"
+#include "cli/DecodeFiles.h"
 #include "language/VaCompiler.h"
 
 #include <cstdio>
-#include <sstream>
 #include <vector>
 
-static int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
-// Hexadecimal pairs separated by blanks ("F4 08 00 00"); false on anything else.
-static bool parseHexBytes(const std::string& text, std::vector<uint8_t>& bytes)
+int runDecode(const CliArgs& args)
 {
-    std::istringstream in(text);
-    std::string token;
-    while (in >> token) {
-        if (token.size() % 2)
-            return false;
-        for (size_t i = 0; i < token.size(); i += 2) {
-            int high = hexDigit(token[i]);
-            int low = hexDigit(token[i + 1]);
-            if (high < 0 || low < 0)
-                return false;
-            bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-        }
-    }
-    return true;
-}
-
-int runDecode(const Args& args)
-{
-    std::string file;
-    std::string codeText;
-    std::string bytesText;
-    bool haveCode = false;
-    bool haveBytes = false;
-    bool sharedCodes = false;
-    bool dump = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--shared-codes") {
-            sharedCodes = true;
-        } else if (a == "--dump") {
-            dump = true;
-        } else if (a == "--code" && i + 1 < args.size()) {
-            codeText = args[++i];
-            haveCode = true;
-        } else if (a == "--bytes" && i + 1 < args.size()) {
-            bytesText = args[++i];
-            haveBytes = true;
-        } else if (file.empty() && !a.empty() && a[0] != '-') {
-            file = a;
-        } else {
-            return usageError(runDecode);
-        }
-    }
+    const std::string& file = args.Operands().front();
+    std::vector<std::string> byteWords = args.Values("--bytes");
+    byteWords.insert(byteWords.end(), args.Operands().begin() + 1, args.Operands().end());
+    const std::string* codeText = args.Value("--code");
+    if (!codeText && !byteWords.empty())
+        return UsageFail(kDecodeCommand, "bytes to decode need --code");
     std::vector<uint8_t> bytes;
-    if (file.empty() || haveCode != haveBytes)
-        return usageError(runDecode);
-    if (haveBytes && !parseHexBytes(bytesText, bytes)) {
-        std::fprintf(stderr, "telvane-cli decode: --bytes takes hexadecimal pairs separated by blanks\n");
-        return usageError(runDecode);
-    }
+    std::string bad;
+    if (!ParseByteWords(byteWords, bytes, bad))
+        return UsageFail(kDecodeCommand, "'%s' is not a hexadecimal byte", bad.c_str());
+    int64_t code = 0;
+    if (codeText && !ParseStrictNumber(*codeText, code))
+        return UsageFail(kDecodeCommand, "--code: '%s' is not a number", codeText->c_str());
 
-    CStdOutFile out(stdout);
+    CLfStdOut out(stdout);
     CVa_Compiler compiler;
-    compiler.SetDump(dump, &out);
-    compiler.Clear();
-    int ok = compiler.Compile(file, sharedCodes);
-    std::fflush(stdout);
-    if (!ok) {
-        std::fprintf(stderr, "%s\n", compiler.GetErrorText().c_str());
-        return 1;
-    }
-    if (!haveCode)
-        return 0;
+    compiler.SetDump(args.Has("--dump"), &out);
+    if (!CompileDecodeFile(compiler, file, args.Has("--shared-codes"), "a command file: add --shared-codes"))
+        return kExitFailed;
+    if (!codeText)
+        return kExitOk;
 
-    int32_t code = ParseNumberText(codeText);
     const CStructList& structs = compiler.Structs();
-    if (!structs.Exists(code)) {
-        std::fprintf(stderr, "telvane-cli decode: no structure with code 0x%02X in %s\n", static_cast<unsigned>(code),
-                     file.c_str());
-        return 1;
-    }
+    if (!structs.Exists(static_cast<int32_t>(code)))
+        return Fail("%s: no structure with code %s", ShownPath(file).c_str(), codeText->c_str());
     // Missing bytes decode as zeros, as the traffic box fills them.
-    std::string text = structs.DecodeText(code, bytes.data(), bytes.size());
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    int size = structs.SizeOf(code);
+    WriteOut(structs.DecodeText(static_cast<int32_t>(code), bytes.data(), bytes.size()));
+    const int size = structs.SizeOf(static_cast<int32_t>(code));
     if (static_cast<size_t>(size) != bytes.size())
-        std::printf("WARNING invalid size: codesize=%d rxsize=%d\r\n", size, static_cast<int>(bytes.size()));
-    return 0;
+        std::printf("WARNING invalid size: codesize=%d rxsize=%d\n", size, static_cast<int>(bytes.size()));
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kDecodeCommand{
+    .name = "decode",
+    .operands = "FILE [BYTES...]",
+    .minOperands = 1,
+    .maxOperands = -1,
+    .summary = "Compiles a decode file (- for standard input); dumps its tables or decodes one reply.",
+    .options =
+        {
+            {"--shared-codes", nullptr, "let structures share a code, as command files do"},
+            {"--dump", nullptr, "print the compiled tables"},
+            {"--code", "CODE", "the code of the reply to decode (decimal or 0x hexadecimal)"},
+            {"--bytes", "BYTES", "the reply's bytes after the code, hexadecimal (\"F4 08 00 00\")", true},
+        },
+    .run = runDecode,
+    .details = "Bytes may also follow FILE as arguments. Exit status 0 when the file compiles (and the\n"
+               "code exists), 1 otherwise, 2 for a usage error.\n",
+};

@@ -2,40 +2,30 @@
 
 #include "cli/Commands.h"
 
+#include "cli/DecodeFiles.h"
+#include "language/ArgumentCheck.h"
 #include "language/VaCompiler.h"
 
 #include <cstdio>
 #include <vector>
 
-int runEncode(const Args& args)
+namespace {
+
+int runEncode(const CliArgs& args)
 {
-    if (args.size() < 3 || args[0].empty() || args[0][0] == '-' || args[1] != "--command")
-        return usageError(runEncode);
-    const std::string& file = args[0];
-    const std::string& name = args[2];
-    const std::vector<std::string> texts(args.begin() + 3, args.end());
+    const std::string& file = args.Operands().front();
+    const std::string& name = *args.Value("--command");
+    const std::vector<std::string> texts(args.Operands().begin() + 1, args.Operands().end());
 
     CVa_Compiler compiler;
-    compiler.Clear();
-    if (!compiler.Compile(file, true)) {
-        std::fprintf(stderr, "%s\n", compiler.GetErrorText().c_str());
-        return 1;
-    }
-    const CStructData* command = nullptr;
-    for (const auto& s : compiler.Structs()) {
-        if (s.Name() == name) {
-            command = &s;
-            break;
-        }
-    }
-    if (!command) {
-        std::fprintf(stderr, "telvane-cli encode: unknown command %s in %s\n", name.c_str(), file.c_str());
-        return 1;
-    }
-    if (texts.size() > static_cast<size_t>(command->FieldCount())) {
-        std::fprintf(stderr, "telvane-cli encode: %s takes %d arguments\n", name.c_str(), command->FieldCount());
-        return 2;
-    }
+    if (!CompileDecodeFile(compiler, file, true))
+        return kExitFailed;
+    const CStructData* command = FindCommandNamed(compiler.Structs(), name);
+    if (!command)
+        return UsageFail(kEncodeCommand, "%s: no command %s", ShownPath(file).c_str(), name.c_str());
+    std::string error;
+    if (!CheckArguments(*command, texts, error))
+        return UsageFail(kEncodeCommand, "%s", error.c_str());
 
     // The code's non-zero bytes, most significant first; a code of 0 is one
     // zero byte. Then the arguments in a zeroed buffer of the command's size.
@@ -54,5 +44,23 @@ int runEncode(const Args& args)
     for (size_t i = 0; i < request.size(); ++i)
         std::printf(i ? " %02X" : "%02X", request[i]);
     std::printf("\n");
-    return 0;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kEncodeCommand{
+    .name = "encode",
+    .operands = "FILE [ARG...]",
+    .minOperands = 1,
+    .maxOperands = -1,
+    .summary = "Prints the request bytes of a command of a command file (- for standard input).",
+    .options =
+        {
+            {"--command", "NAME", "the command's name in the file", false, true},
+        },
+    .run = runEncode,
+    .details = "One ARG per field of the command: an item name of the field's enum or a whole number\n"
+               "(decimal or 0x hexadecimal) that fits the field; array fields take values separated by\n"
+               "\",\" or \";\". Anything else is refused (exit status 2) rather than sent as 0.\n",
+};

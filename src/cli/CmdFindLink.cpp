@@ -9,35 +9,31 @@
 
 #include <cstdio>
 
-int runFindLink(const Args& commandLine)
+namespace {
+
+int runFindLink(const CliArgs& args)
 {
-    Args args = commandLine;
-    if (!takeDeadlineOption(args) || args.size() != 2)
-        return usageError(runFindLink);
-    const std::string& url = args[0];
+    if (!TakeDeadlineOption(args))
+        return kExitUsage;
+    const std::string& url = args.Operands()[0];
+    const std::string& pattern = args.Operands()[1];
     std::string page;
     try {
         CHttpFetch fetch;
         SetLastErr(0);
-        if (!fetch.Open(url)) {
-            std::fprintf(stderr, "telvane-cli findlink: %s answered status %d\n", url.c_str(), fetch.GetStatus());
-            return 1;
-        }
+        if (!fetch.Open(url))
+            return Fail("%s: answered status %d", url.c_str(), fetch.GetStatus());
         page = fetch.ReadAll();
     } catch (const CInternetException& e) {
-        std::fprintf(stderr, "telvane-cli findlink: %s ->%u\n", e.what(), e.GetError());
-        return 1;
+        return Fail("%s: %s ->%u", url.c_str(), e.what(), e.GetError());
     }
 
     std::string href, linkText;
     CMatch match;
-    if (!FindLink(page.c_str(), args[1].c_str(), true, href, match, linkText)) {
-        if (GetLastErr() == err::BadParam) {
-            std::fprintf(stderr, "telvane-cli findlink: the link pattern is not valid: %s\n", args[1].c_str());
-            return 2;
-        }
-        std::fprintf(stderr, "telvane-cli findlink: no link on %s matches\n", url.c_str());
-        return 1;
+    if (!FindLink(page.c_str(), pattern.c_str(), true, href, match, linkText)) {
+        if (GetLastErr() == err::BadParam)
+            return UsageFail(kFindLinkCommand, "the link pattern is not valid: %s", pattern.c_str());
+        return Fail("%s: no link matches %s", url.c_str(), pattern.c_str());
     }
     std::printf("%s\n", href.c_str());
     for (int mark = 1; mark + 1 <= match.MarkCount(); mark += 2) {
@@ -45,5 +41,17 @@ int runFindLink(const Args& commandLine)
         if (!part.empty())
             std::printf("%s\n", part.c_str());
     }
-    return 0;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kFindLinkCommand{
+    .name = "findlink",
+    .operands = "URL PATTERN",
+    .minOperands = 2,
+    .maxOperands = 2,
+    .summary = "Fetches a web page and prints the first link whose text matches PATTERN, then its captures.",
+    .options = {kDeadlineOption},
+    .run = runFindLink,
+};

@@ -6,6 +6,7 @@
 #include "cli/StoredSettings.h"
 
 #include "base/Error.h"
+#include "base/NumberText.h"
 #include "firmware/FirmUpdate.h"
 
 #include <csignal>
@@ -15,22 +16,6 @@
 #include <thread>
 
 namespace {
-
-const char kHelp[] =
-    "Writes one firmware image into the control boards of many crates at once.\n"
-    "  --set NAME=VALUE    a crate-link setting by its shown name (\"IOType\", \"Host\", \"Port\", ...)\n"
-    "  --type flash|ram|fpga   what is written (default flash)\n"
-    "  --file F            the image: S-records, or raw bytes for fpga\n"
-    "  --auto [--page URL] the image from the release page (default the stored \"HTML_Page\")\n"
-    "  --dest ID[,ID...]   CCB IDs of the crates (0x for hexadecimal)\n"
-    "  --verify            read the image back and compare it\n"
-    "  --no-write          do not write (with --verify: compare only)\n"
-    "  --no-reset          do not reset a crate after a flash write\n"
-    "  --repeat N          tries per command (default 3; 0 counts as 1)\n"
-    "  --trb 6|7           the FPGA board an fpga update addresses (default 6)\n"
-    "  --install-dir DIR   the folder holding Cb_mini_ram.s19 (default the stored \"InstallDir\")\n"
-    "  --log FILE          the detailed log (- for standard error)\n"
-    "Exit status 0 only when every crate ends \"OK\" or \"Already Update\".\n";
 
 volatile std::sig_atomic_t s_stop = 0;
 
@@ -60,19 +45,16 @@ public:
         for (char& c : line)
             if (c == '\n')
                 c = ' ';
-        std::fprintf(stderr, "telvane-cli flash: %s: give --install-dir\n", line.c_str());
+        Fail("%s: give --install-dir", line.c_str());
         return false;
     }
 };
 
+// A CCB ID: 1 to 65535, decimal or 0x hexadecimal.
 bool ParseId(const std::string& text, uint16_t& id)
 {
-    if (text.empty())
-        return false;
-    char* end;
-    const bool hex = text.size() > 2 && text[0] == '0' && text[1] == 'x';
-    const unsigned long v = std::strtoul(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    if (*end || v == 0 || v > 0xFFFF || !std::isxdigit(static_cast<unsigned char>(text[hex ? 2 : 0])))
+    int64_t v;
+    if (!ParseStrictNumber(text, v) || v < 1 || v > 0xFFFF)
         return false;
     id = static_cast<uint16_t>(v);
     return true;
@@ -100,87 +82,63 @@ std::string Shown(std::string state)
     return state;
 }
 
-}  // namespace
-
-int runFlash(const Args& args)
+int runFlash(const CliArgs& args)
 {
     std::vector<LinkSetting> settings;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
     _FIRMSETTINGS s;
-    s.firmVerify = false;
+    s.firmVerify = args.Has("--verify");
+    s.firmWrite = !args.Has("--no-write");
+    s.mcReset = !args.Has("--no-reset");
     CCliFirmHost host;
-    std::string logPath;
-    bool file = false, automatic = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--help" || a == "-h") {
-            std::printf("usage: telvane-cli ");
-            for (const auto& c : kCliCommands)
-                if (c.run == runFlash)
-                    std::printf("%s\n", c.usage);
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--set" && hasValue) {
-            if (!ParseLinkSetting("flash", args[++i], settings))
-                return usageError(runFlash);
-        } else if (a == "--type" && hasValue) {
-            const std::string& t = args[++i];
-            s.firmType = t == "flash" ? kFirmFlash : t == "ram" ? kFirmRam : t == "fpga" ? kFirmFpgaFlash : 0;
-            if (s.firmType == 0)
-                return usageError(runFlash);
-        } else if (a == "--file" && hasValue) {
-            s.firmwareFile = args[++i];
-            file = true;
-        } else if (a == "--auto") {
-            automatic = true;
-        } else if (a == "--page" && hasValue) {
-            host.page = args[++i];
-        } else if (a == "--dest" && hasValue) {
-            if (!ParseDestinations(args[++i], s.destinations)) {
-                std::fprintf(stderr, "telvane-cli flash: bad CCB ID in '%s'\n", args[i].c_str());
-                return usageError(runFlash);
-            }
-        } else if (a == "--verify") {
-            s.firmVerify = true;
-        } else if (a == "--no-write") {
-            s.firmWrite = false;
-        } else if (a == "--no-reset") {
-            s.mcReset = false;
-        } else if (a == "--repeat" && hasValue) {
-            s.repeat = std::atoi(args[++i].c_str());
-        } else if (a == "--trb" && hasValue) {
-            const std::string& t = args[++i];
-            if (t != "6" && t != "7")
-                return usageError(runFlash);
-            s.flashTrb = t == "7" ? 1 : 0;
-        } else if (a == "--install-dir" && hasValue) {
-            host.installDir = args[++i];
-        } else if (a == "--log" && hasValue) {
-            logPath = args[++i];
-        } else {
-            std::fprintf(stderr, "telvane-cli flash: unknown argument '%s'\n", a.c_str());
-            return usageError(runFlash);
-        }
+    if (const std::string* type = args.Value("--type")) {
+        const std::string& t = *type;
+        s.firmType = t == "flash" ? kFirmFlash : t == "ram" ? kFirmRam : t == "fpga" ? kFirmFpgaFlash : 0;
+        if (s.firmType == 0)
+            return UsageFail(kFlashCommand, "--type: '%s' is not flash, ram or fpga", t.c_str());
     }
-    if (file == automatic || s.destinations.empty() || (!host.page.empty() && !automatic) || s.repeat < 0)
-        return usageError(runFlash);
+    const bool file = args.Has("--file");
+    const bool automatic = args.Has("--auto");
+    if (file == automatic)
+        return UsageFail(kFlashCommand, "give either --file or --auto");
+    if (file)
+        s.firmwareFile = *args.Value("--file");
+    if (const std::string* page = args.Value("--page")) {
+        if (!automatic)
+            return UsageFail(kFlashCommand, "--page goes with --auto");
+        host.page = *page;
+    }
+    const std::string& destinations = *args.Value("--dest");
+    if (!ParseDestinations(destinations, s.destinations))
+        return UsageFail(kFlashCommand, "--dest: bad CCB ID in '%s' (1 to 65535 each)", destinations.c_str());
+    int64_t repeat;
+    if (!OptionNumber(args, "--repeat", 0, 1000, s.repeat, repeat))
+        return kExitUsage;
+    s.repeat = static_cast<int>(repeat);
+    if (const std::string* trb = args.Value("--trb")) {
+        if (*trb != "6" && *trb != "7")
+            return UsageFail(kFlashCommand, "--trb: '%s' is not 6 or 7", trb->c_str());
+        s.flashTrb = *trb == "7" ? 1 : 0;
+    }
+    if (const std::string* dir = args.Value("--install-dir"))
+        host.installDir = *dir;
+    const std::string logPath = args.Value("--log") ? *args.Value("--log") : "";
     s.getFirmwareFile = file ? 1 : 0;
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    if (!ApplyLinkSettings("flash", link, settings))
-        return 1;
+    if (!ApplyLinkSettings(kFlashCommand, "crate", link, settings))
+        return kExitUsage;
 
     std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, &std::fclose);
-    std::unique_ptr<CStdOutFile> log;
+    std::unique_ptr<CStdOut> log;
     if (logPath == "-") {
-        log = std::make_unique<CStdOutFile>(stderr);
+        log = std::make_unique<CLfStdOut>(stderr);
     } else if (!logPath.empty()) {
         logFile.reset(std::fopen(logPath.c_str(), "w"));
-        if (!logFile) {
-            std::fprintf(stderr, "telvane-cli flash: cannot write %s\n", logPath.c_str());
-            return 1;
-        }
+        if (!logFile)
+            return Fail("%s: cannot create: %s", logPath.c_str(), std::strerror(errno));
         log = std::make_unique<CStdOutFile>(logFile.get());
     }
 
@@ -190,10 +148,8 @@ int runFlash(const Args& args)
     sigaction(SIGTERM, &action, nullptr);
 
     CFirmUpdate update("flash", log.get(), host);
-    if (update.Start(s, link) != CFirmUpdate::StartResult::Started) {
-        std::fprintf(stderr, "telvane-cli flash: the update did not start\n");
-        return 1;
-    }
+    if (update.Start(s, link) != CFirmUpdate::StartResult::Started)
+        return Fail("the update did not start");
     std::vector<std::string> shown(update.RowCount());
     bool aborting = false;
     for (;;) {
@@ -207,13 +163,13 @@ int runFlash(const Args& args)
                 std::printf("Load File: %s\n", state.c_str());
             else
                 std::printf("%d: %s\n", s.destinations[i - 1], state.c_str());
-            std::fflush(stdout);
+            FlushOut();
         }
         if (!running)
             break;
         if (s_stop && !aborting) {
             aborting = true;
-            std::fprintf(stderr, "telvane-cli flash: aborting every crate\n");
+            Fail("aborting every crate");
             update.AbortAll();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -229,5 +185,31 @@ int runFlash(const Args& args)
     const int crates = static_cast<int>(s.destinations.size());
     std::printf("summary: %d crates, %d OK, %d Already Update, %d failed\n", crates, ok, already,
                 crates - ok - already);
-    return ok + already == crates ? 0 : 1;
+    return ok + already == crates ? kExitOk : kExitFailed;
 }
+
+}  // namespace
+
+const CliCommand kFlashCommand{
+    .name = "flash",
+    .summary = "Writes one firmware image into the control boards of many crates at once.",
+    .options =
+        {
+            {"--set", "NAME=VALUE", "a crate-link setting (telvane-cli settings crate lists them)", true},
+            {"--type", "flash|ram|fpga", "what is written (default flash)"},
+            {"--file", "F", "the image: S-records, or raw bytes for fpga"},
+            {"--auto", nullptr, "take the image from the release page"},
+            {"--page", "URL", "the release page for --auto (default the stored \"HTML_Page\")"},
+            {"--dest", "ID[,ID...]", "CCB IDs of the crates (1 to 65535, 0x for hexadecimal)", false, true},
+            {"--verify", nullptr, "read the image back and compare it"},
+            {"--no-write", nullptr, "do not write (with --verify: compare only)"},
+            {"--no-reset", nullptr, "do not reset a crate after a flash write"},
+            {"--repeat", "N", "tries per command (default 3; 0 counts as 1)"},
+            {"--trb", "6|7", "the FPGA board an fpga update addresses (default 6)"},
+            {"--install-dir", "DIR", "the folder holding Cb_mini_ram.s19 (default the stored \"InstallDir\")"},
+            {"--log", "FILE", "the detailed log (- for standard error)"},
+        },
+    .run = runFlash,
+    .details = "One progress line per crate as its state changes, then a summary. Exit status 0 only\n"
+               "when every crate ends \"OK\" or \"Already Update\", 1 otherwise, 2 for a usage error.\n",
+};

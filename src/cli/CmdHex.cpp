@@ -1,7 +1,6 @@
 // telvane-cli hex: loads a firmware image file and shows its blocks or
 // chunks, or writes it out as a flat binary.
 
-#include "base/NumberText.h"
 #include "cli/Commands.h"
 #include "firmware/HexFile.h"
 #include "firmware/HexFileMcs.h"
@@ -15,43 +14,6 @@
 #include <vector>
 
 namespace {
-struct HexOptions {
-    std::string file;
-    bool intel = false;
-    bool align = false;
-    uint32_t granule = 0;
-    std::string binPath;
-};
-
-bool parseOptions(const Args& args, HexOptions& options)
-{
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--intel") {
-            options.intel = true;
-        } else if (a == "--align") {
-            options.align = true;
-        } else if (a == "--walk" && i + 1 < args.size()) {
-            int32_t g = ParseNumberText(args[++i]);
-            if (g <= 0 || (g & (g - 1)) != 0) {
-                std::fprintf(stderr, "telvane-cli hex: the granule must be a power of two\n");
-                return false;
-            }
-            options.granule = static_cast<uint32_t>(g);
-        } else if (a == "--bin" && i + 1 < args.size()) {
-            options.binPath = args[++i];
-        } else if (!a.empty() && a[0] != '-' && options.file.empty()) {
-            options.file = a;
-        } else {
-            return false;
-        }
-    }
-    if (options.align && !options.intel) {
-        std::fprintf(stderr, "telvane-cli hex: --align pads Intel HEX images only (add --intel)\n");
-        return false;
-    }
-    return !options.file.empty();
-}
 
 void printWalk(const CHexImage& image, uint32_t granule)
 {
@@ -64,7 +26,7 @@ void printWalk(const CHexImage& image, uint32_t granule)
     std::vector<uint8_t> chunk(std::min(granule, longest));
     uint32_t address, length;
     while (walk.GetNext(chunk.data(), address, length, granule))
-        std::printf("0x%08X %u\r\n", address, length);
+        std::printf("0x%08X %u\n", address, length);
 }
 
 // Writes the bytes from the start to the end address, gaps as 0xFF.
@@ -72,7 +34,7 @@ bool writeBinary(const CHexImage& image, const std::string& path)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!out) {
-        std::fprintf(stderr, "telvane-cli hex: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+        Fail("%s: cannot create: %s", path.c_str(), std::strerror(errno));
         return false;
     }
     static const std::vector<uint8_t> gapFill(64 * 1024, 0xFF);
@@ -90,39 +52,59 @@ bool writeBinary(const CHexImage& image, const std::string& path)
         position = block.end();
     }
     if (std::ferror(out.get()) || std::fclose(out.release()) != 0) {
-        std::fprintf(stderr, "telvane-cli hex: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        Fail("%s: cannot write: %s", path.c_str(), std::strerror(errno));
         return false;
     }
     return true;
 }
-}  // namespace
-
-int runHex(const Args& args)
+int runHex(const CliArgs& args)
 {
-    HexOptions options;
-    if (!parseOptions(args, options))
-        return usageError(runHex);
+    const std::string& file = args.Operands().front();
+    const bool intel = args.Has("--intel");
+    if (args.Has("--align") && !intel)
+        return UsageFail(kHexCommand, "--align pads Intel HEX images only (add --intel)");
+    int64_t granule;
+    if (!OptionNumber(args, "--walk", 1, int64_t{1} << 30, 0, granule))
+        return kExitUsage;
+    if (granule & (granule - 1))
+        return UsageFail(kHexCommand, "--walk: the granule %lld is not a power of two", static_cast<long long>(granule));
 
     std::unique_ptr<CHexImage> image;
-    if (options.intel)
+    if (intel)
         image = std::make_unique<CHexFile_mcs>();
     else
         image = std::make_unique<CHexFile>();
-    if (!image->Load(options.file)) {
-        std::fprintf(stderr, "%s\n", image->ErrorText().c_str());
-        return 1;
-    }
-    if (options.align)
+    if (!image->Load(InputPath(file)))
+        return Fail("%s: %s", ShownPath(file).c_str(), image->ErrorText().c_str());
+    if (args.Has("--align"))
         static_cast<CHexFile_mcs&>(*image).AlignPages();
 
-    std::printf("Hex File Start 0x%08X End 0x%08X\r\n", image->GetStart(), image->GetEnd());
-    if (options.granule) {
-        printWalk(*image, options.granule);
+    std::printf("Hex File Start 0x%08X End 0x%08X\n", image->GetStart(), image->GetEnd());
+    if (granule) {
+        printWalk(*image, static_cast<uint32_t>(granule));
     } else {
         for (const auto& block : image->Blocks())
-            std::printf("0x%08X %u\r\n", block.start, block.length());
+            std::printf("0x%08X %u\n", block.start, block.length());
     }
-    if (!options.binPath.empty() && !writeBinary(*image, options.binPath))
-        return 1;
-    return 0;
+    if (const std::string* bin = args.Value("--bin"); bin && !writeBinary(*image, *bin))
+        return kExitFailed;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kHexCommand{
+    .name = "hex",
+    .operands = "FILE",
+    .minOperands = 1,
+    .maxOperands = 1,
+    .summary = "Loads a firmware image (S-records, or Intel HEX; - for standard input) and lists its blocks.",
+    .options =
+        {
+            {"--intel", nullptr, "the file is Intel HEX (default: S-records)"},
+            {"--align", nullptr, "pad the Intel HEX image to whole pages"},
+            {"--walk", "G", "list the chunks a flash write of granule G (a power of two) sends"},
+            {"--bin", "OUT", "also write the image as a flat binary, gaps as 0xFF"},
+        },
+    .run = runHex,
+};

@@ -1,7 +1,6 @@
 // telvane-cli nodes and nodeflash: the node monitor's read pass and its
 // node firmware update, over a CAN link set up from property names.
 
-#include "base/NumberText.h"
 #include "cli/Commands.h"
 #include "cli/LinkSettings.h"
 #include "nodes/NodeGrid.h"
@@ -15,39 +14,6 @@
 #include <vector>
 
 namespace {
-
-const char kNodesHelp[] =
-    "Runs one read pass over the CAN nodes 0 to 9 of a crate and prints the\n"
-    "status grid (one column per node), the histograms of nodes 8 and 9 and the\n"
-    "temperatures. The pass's own lines go to standard error.\n"
-    "  --set NAME=VALUE    a CAN link setting: CANIOType (1 through the crate,\n"
-    "                      2 through a CAN gateway) first, then that path's\n"
-    "                      settings (IOType, Host, Port, CCB ID, ...)\n"
-    "  --reset-counters    reset the error counters after reading them\n"
-    "  --clear-histograms  clear the histograms after reading them\n"
-    "  --reset-latchup     reset the latch-up state after reading it\n"
-    "Exit status 0 when every read worked (requests the node rules refuse for\n"
-    "the connection node aside), 1 otherwise, 2 for a usage error.\n";
-
-const char kNodeFlashHelp[] =
-    "Writes an Intel HEX image into CAN node N over the CAN link and prints the\n"
-    "update's result lines; --verify reads the image back and compares it.\n"
-    "  --set NAME=VALUE    a CAN link setting, as for telvane-cli nodes\n"
-    "Exit status 0 when the image was written (and verified) and the node\n"
-    "unlocked, 1 otherwise, 2 for a usage error.\n";
-
-int printHelp(int (*run)(const Args&), const char* text)
-{
-    for (const auto& c : kCliCommands)
-        if (c.run == run)
-            std::printf("usage: telvane-cli %s\n\n%s", c.usage, text);
-    return 0;
-}
-
-bool wantsHelp(const Args& args)
-{
-    return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
 
 const char* colourStart(NodeCellColour colour)
 {
@@ -109,84 +75,92 @@ void printTemperatures(const NodeMonitorData& data)
         std::printf("Temperature %zu: %.1f\n", i, static_cast<double>(data.temperatures[i]));
 }
 
-}  // namespace
-
-int runNodes(const Args& args)
+int runNodes(const CliArgs& args)
 {
-    if (wantsHelp(args))
-        return printHelp(runNodes, kNodesHelp);
     std::vector<LinkSetting> settings;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
     unsigned flags = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--set" && i + 1 < args.size()) {
-            if (!ParseLinkSetting("nodes", args[++i], settings))
-                return usageError(runNodes);
-        } else if (a == "--reset-counters")
-            flags |= CNodePassFlags::ResetCounters;
-        else if (a == "--clear-histograms")
-            flags |= CNodePassFlags::ClearHistograms;
-        else if (a == "--reset-latchup")
-            flags |= CNodePassFlags::ResetLatchUp;
-        else
-            return usageError(runNodes);
-    }
+    if (args.Has("--reset-counters"))
+        flags |= CNodePassFlags::ResetCounters;
+    if (args.Has("--clear-histograms"))
+        flags |= CNodePassFlags::ClearHistograms;
+    if (args.Has("--reset-latchup"))
+        flags |= CNodePassFlags::ResetLatchUp;
 
-    CStdOutFile log(stderr);
+    CLfStdOut log(stderr);
     CNodeMonitor monitor(log);
-    if (!ApplyLinkSettings("nodes", monitor.Link(), settings))
-        return 1;
+    if (!ApplyLinkSettings(kNodesCommand, "can", monitor.Link(), settings))
+        return kExitUsage;
     if (!monitor.Open())
-        return 1;
+        return Fail("%s: the CAN link did not open", LinkPlace(monitor.Link()).c_str());
     for (auto flag : {CNodePassFlags::ResetCounters, CNodePassFlags::ClearHistograms, CNodePassFlags::ResetLatchUp})
         if (flags & flag)
             monitor.Flags().Set(flag);
     const NodePassResult result = monitor.ReadPass();
     if (!result.ran)
-        return 1;
+        return kExitFailed;
 
     const NodeMonitorData data = monitor.Data();
     std::printf("Connection node %d\n\n", data.connectionNode);
     printGrid(BuildNodeGrid(data), isatty(STDOUT_FILENO) != 0);
     printHistograms(data);
     printTemperatures(data);
-    return result.failures == result.refused ? 0 : 1;
+    return result.failures == result.refused ? kExitOk : kExitFailed;
 }
 
-int runNodeFlash(const Args& args)
+int runNodeFlash(const CliArgs& args)
 {
-    if (wantsHelp(args))
-        return printHelp(runNodeFlash, kNodeFlashHelp);
     std::vector<LinkSetting> settings;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
     NodeFlashJob job;
-    bool nodeGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--set" && i + 1 < args.size()) {
-            if (!ParseLinkSetting("nodeflash", args[++i], settings))
-                return usageError(runNodeFlash);
-        } else if (a == "--node" && i + 1 < args.size()) {
-            const std::string& n = args[++i];
-            if (n.empty() || !std::isdigit(static_cast<unsigned char>(n[0])))
-                return usageError(runNodeFlash);
-            job.node = ParseNumberText(n);
-            nodeGiven = true;
-        } else if (a == "--file" && i + 1 < args.size()) {
-            job.file = args[++i];
-        } else if (a == "--verify") {
-            job.verify = true;
-        } else {
-            return usageError(runNodeFlash);
-        }
-    }
-    if (!nodeGiven || job.file.empty())
-        return usageError(runNodeFlash);
+    int64_t node;
+    if (!OptionNumber(args, "--node", 0, 255, 0, node))
+        return kExitUsage;
+    job.node = static_cast<int>(node);
+    job.file = *args.Value("--file");
+    job.verify = args.Has("--verify");
 
-    CStdOutFile out(stdout);
+    CLfStdOut out(stdout);
     CNodeMonitor monitor(out);
-    if (!ApplyLinkSettings("nodeflash", monitor.Link(), settings))
-        return 1;
+    if (!ApplyLinkSettings(kNodeFlashCommand, "can", monitor.Link(), settings))
+        return kExitUsage;
     if (!monitor.Open())
-        return 1;
-    return monitor.Update(job) ? 0 : 1;
+        return Fail("%s: the CAN link did not open", LinkPlace(monitor.Link()).c_str());
+    return monitor.Update(job) ? kExitOk : kExitFailed;
 }
+
+}  // namespace
+
+const CliCommand kNodesCommand{
+    .name = "nodes",
+    .summary = "Reads the CAN nodes 0 to 9 of a crate once; prints the status grid, histograms, temperatures.",
+    .options =
+        {
+            {"--set", "NAME=VALUE",
+             "a CAN-link setting: CANIOType, then that path's settings (telvane-cli settings can)", true},
+            {"--reset-counters", nullptr, "reset the error counters after reading them"},
+            {"--clear-histograms", nullptr, "clear the histograms after reading them"},
+            {"--reset-latchup", nullptr, "reset the latch-up state after reading it"},
+        },
+    .run = runNodes,
+    .details = "The pass's own lines go to standard error. Exit status 0 when every read worked\n"
+               "(requests the node rules refuse for the connection node aside), 1 otherwise, 2 for a\n"
+               "usage error.\n",
+};
+
+const CliCommand kNodeFlashCommand{
+    .name = "nodeflash",
+    .summary = "Writes an Intel HEX image into one CAN node and prints the update's result lines.",
+    .options =
+        {
+            {"--set", "NAME=VALUE", "a CAN-link setting, as for telvane-cli nodes", true},
+            {"--node", "N", "the node to write (0 to 255)", false, true},
+            {"--file", "F.hex", "the Intel HEX image", false, true},
+            {"--verify", nullptr, "read the image back and compare it"},
+        },
+    .run = runNodeFlash,
+    .details = "Exit status 0 when the image was written (and verified) and the node unlocked, 1\n"
+               "otherwise, 2 for a usage error.\n",
+};

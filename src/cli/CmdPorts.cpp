@@ -6,14 +6,21 @@
 
 #include <cstdio>
 
-int runPorts(const Args& args)
+namespace {
+
+int runPorts(const CliArgs&)
 {
-    if (!args.empty()) {
-        return usageError(runPorts);
-    }
     std::vector<std::string> names, friendly;
     EnumSerialPorts(names, friendly);
     for (size_t i = 0; i < names.size(); ++i)
         std::printf("%s\t%s\n", names[i].c_str(), friendly[i].c_str());
-    return 0;
+    return kExitOk;
 }
+
+}  // namespace
+
+const CliCommand kPortsCommand{
+    .name = "ports",
+    .summary = "Lists the machine's serial ports: the name to give as ComName, a TAB, the friendly name.",
+    .run = runPorts,
+};

@@ -4,8 +4,10 @@
 #include "cli/Commands.h"
 #include "cli/LinkSettings.h"
 
+#include "base/ByteText.h"
 #include "base/Error.h"
-#include "base/NumberText.h"
+#include "cli/DecodeFiles.h"
+#include "language/ExampleFiles.h"
 #include "language/VaCompiler.h"
 #include "links/PortMC_All.h"
 #include "links/TrafficText.h"
@@ -19,27 +21,8 @@
 
 namespace {
 
-constexpr char kDefaultDecodeFile[] = "examples/Cb_v126.dec";
+constexpr char kDefaultDecodeFile[] = "Cb_v126.dec";
 constexpr int kOpenWaitMs = 10000;
-
-// "EA", "F5 00 10 00", "0xF5", "F5001000": hexadecimal byte pairs.
-bool parseBytes(const std::string& token, std::vector<uint8_t>& out)
-{
-    std::string t = token;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
-        t = t.substr(2);
-    if (t.empty() || t.size() % 2)
-        return false;
-    for (size_t i = 0; i < t.size(); i += 2) {
-        char pair[3] = {t[i], t[i + 1], 0};
-        char* end;
-        long v = std::strtol(pair, &end, 16);
-        if (*end || !std::isxdigit(static_cast<unsigned char>(pair[0])))
-            return false;
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
 
 // The traffic text of the commands. The link hands each record over as it
 // passes; an exchange is decoded and formatted once the next command has
@@ -77,8 +60,8 @@ private:
             m_text += TrafficText(r, m_decoder, {m_decode, false, 0});
         m_records.clear();
         if (!m_text.empty() && m_text.size() >= batch) {
-            std::fwrite(m_text.data(), 1, m_text.size(), stdout);
-            std::fflush(stdout);
+            WriteOut(m_text);
+            FlushOut();
             m_text.clear();
         }
     }
@@ -92,75 +75,63 @@ private:
 
 }  // namespace
 
-int runSend(const Args& args)
+int runSend(const CliArgs& args)
 {
     std::vector<LinkSetting> settings;
-    std::string decodeFile = kDefaultDecodeFile;
-    bool decodeFileGiven = false;
-    bool raw = false;
-    int timeoutMs = 2000;
-    int repeat = 1;
+    if (!ParseLinkSettings(args, settings))
+        return kExitUsage;
+    int64_t timeoutMs, repeat;
+    if (!OptionNumber(args, "--timeout", 0, 3600000, 2000, timeoutMs) ||
+        !OptionNumber(args, "--repeat", 1, 1000000, 1, repeat))
+        return kExitUsage;
     std::vector<uint8_t> command;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--set" && hasValue) {
-            if (!ParseLinkSetting("send", args[++i], settings))
-                return usageError(runSend);
-        } else if (a == "--decode" && hasValue) {
-            decodeFile = args[++i];
-            decodeFileGiven = true;
-        } else if (a == "--timeout" && hasValue) {
-            timeoutMs = ParseNumberText(args[++i]);
-        } else if (a == "--repeat" && hasValue) {
-            repeat = ParseNumberText(args[++i]);
-        } else if (a == "--raw") {
-            raw = true;
-        } else if (!parseBytes(a, command)) {
-            std::fprintf(stderr, "telvane-cli send: '%s' is not a hexadecimal byte\n", a.c_str());
-            return usageError(runSend);
-        }
-    }
-    if (command.empty() || repeat < 1 || timeoutMs < 0)
-        return usageError(runSend);
+    std::string bad;
+    if (!ParseByteWords(args.Operands(), command, bad))
+        return UsageFail(kSendCommand, "'%s' is not a hexadecimal byte", bad.c_str());
+    if (command.empty())
+        return UsageFail(kSendCommand, "no bytes to send");
+    const bool raw = args.Has("--raw");
+    const std::string* decodeFileGiven = args.Value("--decode");
 
     CVa_Compiler tables;
     std::unique_ptr<CStructListDecoder> decoder;
     if (!raw) {
-        if (tables.Compile(decodeFile, false)) {
+        const std::string decodeFile = FindExampleFile(decodeFileGiven ? *decodeFileGiven : kDefaultDecodeFile);
+        if (decodeFileGiven) {
+            if (!CompileDecodeFile(tables, decodeFile, false))
+                return kExitFailed;
             decoder = std::make_unique<CStructListDecoder>(tables.Structs());
-        } else if (decodeFileGiven) {
-            std::fprintf(stderr, "Read Fail: %s\n", tables.GetErrorText().c_str());
-            return 1;
+        } else if (tables.Compile(decodeFile, false)) {
+            decoder = std::make_unique<CStructListDecoder>(tables.Structs());
         } else {
-            std::fprintf(stderr, "telvane-cli send: %s not read (%s); replies are not decoded\n", decodeFile.c_str(),
-                         tables.GetErrorText().c_str());
+            Fail("%s; replies are not decoded", DecodeFileError(tables, decodeFile).c_str());
         }
     }
 
     CPortMC_All link;
     link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
-    if (!ApplyLinkSettings("send", link, settings))
-        return 1;
-    if (!CatchToLastError([&] { return link.Open() && link.WaitUntilOpen(kOpenWaitMs); })) {
-        std::fputs(formatErrorText("Open Error:", GetLastErr()).c_str(), stderr);
-        return 1;
-    }
+    if (!ApplyLinkSettings(kSendCommand, "crate", link, settings))
+        return kExitUsage;
+    const std::string place = LinkPlace(link);
+    if (!CatchToLastError([&] { return link.Open() && link.WaitUntilOpen(kOpenWaitMs); }))
+        return Fail("%s: %s", place.c_str(), LastErrorLine("Open Error:", GetLastErr()).c_str());
 
     CTrafficPrinter printer(decoder.get(), !raw);
     link.SetMonitor(&printer, &CTrafficPrinter::Hook);
     std::vector<double> roundTrips;
-    for (int i = 0; i < repeat; ++i) {
+    for (int64_t i = 0; i < repeat; ++i) {
         uint8_t reply[256];
         int replyCount = sizeof reply;
         const auto t0 = std::chrono::steady_clock::now();
-        const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount, timeoutMs);
+        const bool ok = link.Command(command.data(), static_cast<int>(command.size()), reply, replyCount,
+                                     static_cast<int>(timeoutMs));
         const auto t1 = std::chrono::steady_clock::now();
         if (!ok) {
+            const uint32_t error = GetLastErr();
             printer.Finish();
-            std::fputs(formatErrorText("Command Error:", GetLastErr()).c_str(), stderr);
+            Fail("%s: %s", place.c_str(), LastErrorLine("Command Error:", error).c_str());
             link.Close();
-            return 1;
+            return kExitFailed;
         }
         roundTrips.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
@@ -172,5 +143,25 @@ int runSend(const Args& args)
         std::printf("round trip: min %.3f ms, median %.3f ms, max %.3f ms\n", roundTrips.front(),
                     roundTrips[roundTrips.size() / 2], roundTrips.back());
     }
-    return 0;
+    return kExitOk;
 }
+
+const CliCommand kSendCommand{
+    .name = "send",
+    .operands = "BYTES...",
+    .minOperands = 1,
+    .maxOperands = -1,
+    .summary = "Sends one crate command (hexadecimal bytes: EA, 0xEA, \"2F 13 01\") and prints the traffic.",
+    .options =
+        {
+            {"--set", "NAME=VALUE", "a crate-link setting (telvane-cli settings crate lists them)", true},
+            {"--decode", "FILE", "decode file for the replies (default: the example Cb_v126.dec)"},
+            {"--timeout", "MS", "reply time-out in milliseconds (default 2000)"},
+            {"--repeat", "N", "send the command N times, then print the round-trip times"},
+            {"--raw", nullptr, "print the replies as bytes, without decoding"},
+        },
+    .run = runSend,
+    .details = "The traffic goes to standard output as the traffic box shows it (TX->, RX-> lines).\n"
+               "Exit status 0 when every reply came, 1 when the link or a command failed, 2 for a\n"
+               "usage error.\n",
+};

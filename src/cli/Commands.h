@@ -1,58 +1,29 @@
 #pragma once
-// The sub-commands of telvane-cli. Each returns the process exit status:
-// 0 success, 1 failure of the work, 2 a usage error.
+// The sub-commands of telvane-cli, each described by its table (options,
+// operands, help) next to its run function. Each run returns the process
+// exit status: 0 success, 1 failure of the work, 2 a usage error.
 
-#include <string>
-#include <vector>
+#include "cli/CommandLine.h"
 
-using Args = std::vector<std::string>;
+extern const CliCommand kHexCommand;
+extern const CliCommand kDecodeCommand;
+extern const CliCommand kEncodeCommand;
+extern const CliCommand kPortsCommand;
+extern const CliCommand kCatalogueCommand;
+extern const CliCommand kFindLinkCommand;
+extern const CliCommand kSendCommand;
+extern const CliCommand kCanCommand;
+extern const CliCommand kSettingsCommand;
+extern const CliCommand kConsoleCommand;
+extern const CliCommand kServeCommand;
+extern const CliCommand kDaqCommand;
+extern const CliCommand kNodesCommand;
+extern const CliCommand kNodeFlashCommand;
+extern const CliCommand kFlashCommand;
 
-struct CliCommand {
-    const char* name;
-    const char* usage;
-    int (*run)(const Args& args);
-};
-
-// Prints "usage: telvane-cli <usage>" of the command run by `run` to
-// standard error; returns 2.
-int usageError(int (*run)(const Args& args));
-
-int runHex(const Args& args);
-int runDecode(const Args& args);
-int runEncode(const Args& args);
-int runPorts(const Args& args);
-int runCatalogue(const Args& args);
-int runFindLink(const Args& args);
-int runSend(const Args& args);
-int runCan(const Args& args);
-int runServe(const Args& args);
-int runDaq(const Args& args);
-int runNodes(const Args& args);
-int runNodeFlash(const Args& args);
-int runConsole(const Args& args);
-int runFlash(const Args& args);
-
-// One line per sub-command, in the order the help lists them.
-inline const std::vector<CliCommand> kCliCommands = {
-    {"hex", "hex FILE [--intel] [--align] [--walk G] [--bin OUT]", runHex},
-    {"decode", "decode FILE [--shared-codes] [--dump] [--code CODE --bytes \"HEX ...\"]", runDecode},
-    {"encode", "encode FILE --command NAME [ARG ...]", runEncode},
-    {"ports", "ports", runPorts},
-    {"catalogue", "catalogue LOCATION [--find WHEEL SECTOR TYPE] [--deadline SECONDS]", runCatalogue},
-    {"findlink", "findlink URL PATTERN [--deadline SECONDS]", runFindLink},
-    {"send", "send [--set NAME=VALUE ...] [--decode FILE] [--timeout MS] [--repeat N] [--raw] BYTES...", runSend},
-    {"can", "can [--set NAME=VALUE ...] --id A,B [--reply] DATA...", runCan},
-    {"console", "console [--set NAME=VALUE ...] [--commands FILE] [--decode FILE] [--log FILE] [--time] [--help]",
-     runConsole},
-    {"serve",
-     "serve [--set NAME=VALUE ...] [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] "
-     "[--print-traffic [--decode FILE]]",
-     runServe},
-    {"daq", "daq [--port N] [--bind ADDR] [--allow CIDR ...] [--max-clients N] [--set NAME=VALUE ...]", runDaq},
-    {"nodes", "nodes [--set NAME=VALUE ...] [--reset-counters] [--clear-histograms] [--reset-latchup]", runNodes},
-    {"nodeflash", "nodeflash [--set NAME=VALUE ...] --node N --file F.hex [--verify]", runNodeFlash},
-    {"flash",
-     "flash [--set NAME=VALUE ...] --type flash|ram|fpga (--file F | --auto [--page URL]) --dest ID[,ID...] "
-     "[--verify] [--no-write] [--no-reset] [--repeat N] [--trb 6|7] [--install-dir DIR] [--log FILE]",
-     runFlash},
+// In the order the command list shows them.
+inline const CliCommand* const kCliCommands[] = {
+    &kHexCommand,      &kDecodeCommand, &kEncodeCommand,  &kPortsCommand,    &kCatalogueCommand,
+    &kFindLinkCommand, &kSendCommand,   &kCanCommand,     &kSettingsCommand, &kConsoleCommand,
+    &kServeCommand,    &kDaqCommand,    &kNodesCommand,   &kNodeFlashCommand, &kFlashCommand,
 };

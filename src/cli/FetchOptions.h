@@ -3,9 +3,12 @@
 // thread before any fetch starts; it sets the deadlines of every fetcher
 // made afterwards.
 
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
 
-// Takes "--deadline SECONDS" out of args, when given, and makes it the
-// deadline of every fetch, page or download. False for a value that is not
+inline const CliOption kDeadlineOption{"--deadline", "SECONDS",
+                                       "give up a page or download after this many seconds (1 to 86400)"};
+
+// Makes "--deadline SECONDS", when given, the deadline of every fetch, page
+// or download. False with the usage error printed for a value that is not
 // a whole number from 1 to 86400.
-bool takeDeadlineOption(Args& args);
+bool TakeDeadlineOption(const CliArgs& args);

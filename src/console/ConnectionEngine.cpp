@@ -1,6 +1,7 @@
 #include "console/ConnectionEngine.h"
 
 #include "base/Error.h"
+#include "language/ExampleFiles.h"
 #include "links/PortMCFrame.h"
 
 #include <algorithm>
@@ -193,8 +194,8 @@ std::string CConnectionEngine::DecodeFile() const
 bool CConnectionEngine::LoadDecodeFile(const std::string& path)
 {
     m_box.ResetDecodeTables();
-    m_events.Print("Reading decode file %s\r\n", path.c_str());
-    std::string file = path;
+    std::string file = FindExampleFile(path);
+    m_events.Print("Reading decode file %s\r\n", file.c_str());
     if (char* full = realpath(path.c_str(), nullptr)) {
         file = full;
         std::free(full);

@@ -96,8 +96,9 @@ public:
     // "Log File" changed: logging stops until "EnLog" is turned on again.
     void ChangeLogFile(const std::string& path);
 
-    // Loads the decode file into the box's tables, printing the progress;
-    // a file that is found is remembered by its full path.
+    // Loads the decode file into the box's tables, printing the progress; a
+    // missing relative one is looked for among the example files
+    // (FindExampleFile); a file that is found is remembered by its full path.
     bool LoadDecodeFile(const std::string& path);
     std::string DecodeFile() const;
     // The decode-file watch: true once when the loaded file changed on

@@ -3,10 +3,10 @@
 // with its arguments ("Power TRB6 ON"), or raw bytes ("raw 2F 13 01"),
 // each with the optional words "--wait", "--nowait" and "--timeout MS".
 // Text in double quotes is one argument. Blank lines and lines starting
-// with "#" send nothing. Arguments are checked before anything is sent:
-// an unknown name, a word where a number belongs or a value too wide for
-// its field is refused with the reason, where the command window's
-// encoding would quietly send 0.
+// with "#" send nothing. Arguments are checked before anything is sent
+// (CheckArguments): an unknown name, a word where a number belongs or a
+// value too wide for its field is refused with the reason, where the
+// encoding would quietly send 0. Raw bytes follow ParseByteWords.
 //
 // Threads: plain functions; the command tables are only read.
 
@@ -27,7 +27,3 @@ struct ConsoleLine {
 // commands may be null: raw bytes only. False with the reason in error.
 bool ParseConsoleLine(std::string_view line, const CStructList* commands, const SendProperties& defaults,
                       ConsoleLine& out, std::string& error);
-
-// Hexadecimal byte tokens: "EA", "F5001000", "0xF5". False for anything
-// else; out keeps the bytes read before.
-bool ParseHexBytes(const std::string& token, std::vector<uint8_t>& out);

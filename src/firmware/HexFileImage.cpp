@@ -15,7 +15,7 @@ bool CHexImage::Load(const std::string& path)
 {
     CFileStream file;
     if (!file.Open(path)) {
-        m_error = errorText(GetLastErr()).substr(0, kMaxOpenErrorText);
+        m_error = LastErrText().substr(0, kMaxOpenErrorText);
         return false;
     }
     m_reserveHint = file.Size() > 0 ? static_cast<uint64_t>(file.Size()) / 2 : 0;

@@ -1,5 +1,6 @@
 #include "language/FieldFormat.h"
 
+#include "language/Match.h"
 #include "language/VaTypes.h"
 
 #include <charconv>
@@ -62,10 +63,19 @@ void AppendPadded(std::string& out, int width, bool left, bool zeroFill, const c
         out.append(pad, ' ');
 }
 
+// The decode files' own rule for unsigned words, matched as the language's
+// other patterns are; one matcher per thread, since a match keeps state.
+bool HasUnsignedConversion(const std::string& format)
+{
+    thread_local CMatch unsignedConversion("%[\\-+0 #]*[0-9]*[xXu]");
+    return !format.empty() && unsignedConversion.Match(format.c_str(), 0) != 0;
+}
+
 }  // namespace
 
 CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
 {
+    m_wordUnsigned = HasUnsignedConversion(f);
     if (f.empty() || std::memchr(f.data(), '\0', f.size()))
         return;
     std::string printf;
@@ -115,8 +125,11 @@ CFieldFormat::CFieldFormat(const std::string& f, int32_t kind)
         printf += parsed.conversion;
     }
     const char conversion = parsed.conversion;
-    if (!conversion)
+    if (!conversion) {
+        m_use = Use::Literal;
+        m_before = std::move(literal[0]);
         return;
+    }
 
     bool floating = IsFloatKind(kind);
     if (floating) {

@@ -1,14 +1,19 @@
 #pragma once
 // Format texts come from decode files that users edit and share, so one is
-// used only when it holds exactly one printf conversion that fits the value:
+// used only when it cannot misuse the value:
 //   - integer kinds: d i u x X o c, with flags (- + space # 0 '), width and
 //     precision; any length modifier is dropped and replaced by ours;
 //   - floating kinds: f F e E g G a A, the value passed as double;
 //   - char and bstr bytes: also s, which prints the byte as a character;
-//   - "%%" is a literal percent and no conversion.
-// Anything else (no conversion, two, '*' widths, %n, %p, %s on a number, a
-// width or precision above kMaxFormatWidth, a NUL) is ignored and the value
-// gets the default text of its kind.
+//   - a text with no conversion prints itself ("%%" reads as "%").
+// Anything else (two conversions, '*' widths, %n, %p, %s on a number, a
+// conversion that does not fit the kind, an unfinished one, a width or
+// precision above kMaxFormatWidth, a NUL) is ignored and the value gets the
+// default text of its kind.
+//
+// Whether a 16-bit word is read as unsigned is decided apart from this, by
+// the pattern "%[\-+0 #]*[0-9]*[xXu]" found anywhere in the text: "%04X"
+// reads FF FE as 65534, "%.4x" and "%o" read it as -2.
 //
 // Texts are those of printf in the "C" locale, whatever the program's
 // locale: the common conversions are formatted here, the rare ones by
@@ -30,12 +35,15 @@ public:
         Unsigned,   // u x X o: the value as unsigned
         Character,  // s on a byte
         Floating,   // the value as double
+        Literal,    // no conversion: the text itself
     };
 
     CFieldFormat() = default;
     CFieldFormat(const std::string& format, int32_t kind);
 
     Use GetUse() const { return m_use; }
+    // True when a 16-bit word is taken as 0 to 65535 rather than signed.
+    bool WordIsUnsigned() const { return m_wordUnsigned; }
     // The format with its length modifier removed; empty when unused.
     const std::string& Printf() const { return m_printf; }
 
@@ -43,6 +51,7 @@ public:
     void AppendInteger(std::string& out, int64_t value) const;
     void AppendText(std::string& out, uint8_t byte) const;
     void AppendFloating(std::string& out, double value) const;
+    void AppendLiteral(std::string& out) const { out += m_before; }
 
     // The default texts of the kinds: "%d" and "%f".
     static void AppendDefaultInteger(std::string& out, int32_t value);
@@ -63,9 +72,10 @@ private:
     };
 
     Use m_use = Use::Default;
+    bool m_wordUnsigned = false;
     std::string m_printf;
     // Formatted here rather than by snprintf; the text around the
-    // conversion, with "%%" read as "%".
+    // conversion (or the whole literal text), with "%%" read as "%".
     bool m_direct = false;
     ConversionText m_conversion;
     std::string m_before;

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr size_t kWindowSize = 64 * 1024;
+constexpr size_t kStreamChunk = 16 * 1024;
 // A reload keeps this many bytes before the requested position in the
 // window, so that looking back at the previous byte does not reload.
 constexpr int64_t kLookBehind = 256;
@@ -35,9 +36,40 @@ bool CSeekReader::Open(const std::string& path)
         SetLastErr(err::AccessDenied);
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe or a device has no size to go by: read it to its end.
+        const bool read = ReadAll(fd);
+        ::close(fd);
+        return read;
+    }
     m_fd = fd;
     m_size = st.st_size;
     m_buffer.resize(kWindowSize);
+    return true;
+}
+
+bool CSeekReader::ReadAll(int fd)
+{
+    std::vector<uint8_t> content;
+    uint8_t chunk[kStreamChunk];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            SetLastErrFromErrno();
+            return false;
+        }
+        if (n == 0)
+            break;
+        content.insert(content.end(), chunk, chunk + n);
+    }
+    m_buffer = std::move(content);
+    m_memory = true;
+    m_size = static_cast<int64_t>(m_buffer.size());
+    m_window = m_buffer.data();
+    m_winStart = 0;
+    m_winLength = m_buffer.size();
     return true;
 }
 

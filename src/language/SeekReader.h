@@ -1,6 +1,8 @@
 #pragma once
 // Random access to the bytes of a file (or of a block in memory) by
 // position, through a read window so that matching byte by byte stays cheap.
+// A file that is not a regular file (a pipe, /dev/stdin) is read to its end
+// at open, since only a regular file has a size to go by.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +39,7 @@ public:
 
 private:
     int Load(int64_t pos);
+    bool ReadAll(int fd);
 
     int m_fd = -1;
     bool m_memory = false;

@@ -76,6 +76,10 @@ void AppendIntegerText(std::string& out, const _VA_ARG& field, const CFieldForma
         format.AppendInteger(out, value);
         return;
     }
+    if (format.GetUse() == CFieldFormat::Use::Literal) {
+        format.AppendLiteral(out);
+        return;
+    }
     if (field.enumRef) {
         if (const std::string* name = field.enumRef->NameOf(static_cast<int32_t>(value))) {
             out += *name;
@@ -89,6 +93,8 @@ void AppendFloatingText(std::string& out, const CFieldFormat& format, double val
 {
     if (format.GetUse() == CFieldFormat::Use::Floating)
         format.AppendFloating(out, value);
+    else if (format.GetUse() == CFieldFormat::Use::Literal)
+        format.AppendLiteral(out);
     else
         CFieldFormat::AppendDefaultFloating(out, value);
 }
@@ -109,8 +115,7 @@ void AppendElement(std::string& out, const _VA_ARG& field, const CFieldFormat& f
     }
     case VI2: {
         auto word = static_cast<uint16_t>(ReadUnsigned(bytes, length, offset, 2, field.littleEndian));
-        // Signed unless the format asks for an unsigned conversion.
-        int64_t value = format.GetUse() == CFieldFormat::Use::Unsigned ? word : static_cast<int16_t>(word);
+        int64_t value = format.WordIsUnsigned() ? word : static_cast<int16_t>(word);
         AppendIntegerText(out, field, format, value);
         break;
     }

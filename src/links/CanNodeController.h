@@ -1,8 +1,10 @@
 #pragma once
 // The crate commands of a node controller (the crate board that sits on
 // one CAN node of its crate, the connection node) and the layouts of their
-// replies. The simulated controller builds its replies with these
-// definitions and the node monitor reads them with the same ones.
+// replies. The node monitor reads them with these definitions; the
+// simulated controller builds its status reply from the example decode
+// file's 0xC4 structure and the others with the encoders below, and a test
+// holds the three together.
 //
 //   EA              -> C4, version major, minor, connection node,
 //                      destination (2 bytes), analog values 0 to 3 (2 bytes
@@ -42,22 +44,8 @@ struct ControllerStatus {
 };
 
 namespace detail {
-inline void putLe16(std::vector<uint8_t>& out, uint16_t v)
-{
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
 inline uint16_t getLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 }  // namespace detail
-
-inline std::vector<uint8_t> EncodeStatus(const ControllerStatus& s)
-{
-    std::vector<uint8_t> out{kStatusReply, s.major, s.minor, s.connectionNode};
-    detail::putLe16(out, s.destination);
-    for (uint16_t v : s.analog)
-        detail::putLe16(out, v);
-    return out;
-}
 
 // False for a reply that is not C4 or is too short.
 inline bool DecodeStatus(std::span<const uint8_t> reply, ControllerStatus& s)

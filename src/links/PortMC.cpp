@@ -55,6 +55,10 @@ void CPortMC::Monitor(int direction, const uint8_t* bytes, int count)
     m_monitor.Call([&](PortMonitor monitor, void* context) { monitor(context, direction, bytes, count); });
 }
 
+// Frames are read with ReadExactAhead; the port counts the bytes it keeps
+// as waiting, so a frame that came in one read with the one before (or with
+// a reply that a Command took while the reader was paused) still wakes the
+// reader.
 void CPortMC::ReaderTrampoline(CPortIO*, void* context)
 {
     auto* link = static_cast<CPortMC*>(context);
@@ -78,8 +82,10 @@ bool CPortMC::ReceiveSerialFrame(uint8_t* buffer, int& count, int timeoutMs)
     // The caller's time-out bounds the whole search for the start byte, so
     // that a noisy line cannot hold the caller by sending anything else.
     const CDeadline deadline(timeoutMs);
+    // Each read takes what else is waiting too: the rest of the frame then
+    // comes from the port's kept bytes without another wait.
     for (;;) {
-        if (!m_port->ReadExact(frame, 1, deadline.LeftMs()))
+        if (!m_port->ReadExactAhead(frame, 1, deadline.LeftMs()))
             return false;
         if (frame[0] == mcframe::kStart)
             break;
@@ -88,14 +94,14 @@ bool CPortMC::ReceiveSerialFrame(uint8_t* buffer, int& count, int timeoutMs)
             return false;
         }
     }
-    if (!m_port->ReadExact(frame + 1, 1, kFrameByteTimeoutMs))
+    if (!m_port->ReadExactAhead(frame + 1, 1, kFrameByteTimeoutMs))
         return false;
     const int n = frame[1];
     if (n < 2) {
         SetLastErr(err::BadFrame);
         return false;
     }
-    if (!m_port->ReadExact(frame + 2, n, kFrameByteTimeoutMs))
+    if (!m_port->ReadExactAhead(frame + 2, n, kFrameByteTimeoutMs))
         return false;
     if (!mcframe::SerialCrcOk(frame, static_cast<size_t>(n) + 2)) {
         SetLastErr(err::BadFrame);

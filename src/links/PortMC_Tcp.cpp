@@ -62,6 +62,12 @@ CPortMC_Tcp::Settings CPortMC_Tcp::Snapshot() const
     return m_settings;
 }
 
+CPortMC_Tcp::FrameSettings CPortMC_Tcp::FrameSnapshot() const
+{
+    std::lock_guard lock(m_settingsLock);
+    return {m_settings.ccbid, m_settings.bridge, m_settings.destId, m_settings.timeout};
+}
+
 void CPortMC_Tcp::SetCatalogue(std::unique_ptr<CDivadiduvs> catalogue)
 {
     std::lock_guard lock(m_settingsLock);
@@ -224,7 +230,7 @@ bool CPortMC_Tcp::SendFrame(const uint8_t* bytes, int count, int timeoutMs)
     std::vector<uint8_t> frame;
     {
         std::lock_guard lock(m_commandLock);
-        const Settings s = Snapshot();
+        const FrameSettings s = FrameSnapshot();
         const bool wasSuspended = m_bridgeSuspended;
         m_bridgeSuspended = true;
         std::vector<uint8_t> payload;
@@ -233,7 +239,7 @@ bool CPortMC_Tcp::SendFrame(const uint8_t* bytes, int count, int timeoutMs)
         m_bridgeSuspended = wasSuspended;
         if (!ok)
             return false;
-        const uint16_t ccbid = Snapshot().ccbid;
+        const uint16_t ccbid = FrameSnapshot().ccbid;
         const auto head = mcframe::BuildTcpHead(ccbid, static_cast<uint32_t>(payload.size()), timeoutMs);
         frame.assign(head.begin(), head.end());
         frame.insert(frame.end(), payload.begin(), payload.end());
@@ -251,8 +257,10 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
     uint8_t head[mcframe::kTcpHeadSize];
     // The crate server's own time-out comes on top of the caller's; added
     // in 64 bits, and an unlimited wait stays unlimited.
-    const int64_t headWait = timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{Snapshot().timeout} + timeoutMs, INT32_MAX);
-    if (!m_socket.ReadExact(head, sizeof head, static_cast<int>(headWait))) {
+    const int64_t headWait =
+        timeoutMs < 0 ? -1 : std::min<int64_t>(int64_t{FrameSnapshot().timeout} + timeoutMs, INT32_MAX);
+    // One read takes the head and what is there of the payload.
+    if (!m_socket.ReadExactAhead(head, sizeof head, static_cast<int>(headWait))) {
         const uint32_t e = GetLastErr();
         if (e == err::ConnReset) {
             Close();
@@ -267,7 +275,8 @@ bool CPortMC_Tcp::ReceiveFrame(uint8_t* buffer, int& count, int timeoutMs)
         return false;
     }
     std::vector<uint8_t> payload(h.length - mcframe::kTcpHeadSize);
-    if (!payload.empty() && !m_socket.ReadExact(payload.data(), static_cast<int>(payload.size()), kFrameByteTimeoutMs))
+    const int payloadSize = static_cast<int>(payload.size());
+    if (payloadSize > 0 && !m_socket.ReadExactAhead(payload.data(), payloadSize, kFrameByteTimeoutMs))
         return false;
     const int length = static_cast<int>(payload.size());
     Monitor(1, payload.data(), length);

@@ -82,6 +82,14 @@ private:
         int32_t timeout = 2000;
     };
     Settings Snapshot() const;
+    // What each frame needs, without copying the strings.
+    struct FrameSettings {
+        uint16_t ccbid;
+        int32_t bridge;
+        uint16_t destId;
+        int32_t timeout;
+    };
+    FrameSettings FrameSnapshot() const;
     void ApplyCatalogue();
 
     CPortIO_Socket m_socket;

@@ -59,16 +59,17 @@ public:
     // Safe from any thread, the reader's callback included.
     virtual void Close() = 0;
     // Waits for at least one byte and returns what is there, up to max.
-    // Failure: 0 for serial ports, -1 for sockets.
+    // Bytes kept by ReadExactAhead come first. Failure: 0 for serial
+    // ports, -1 for sockets.
     virtual int Read(void* buffer, int max) = 0;
-    // Reads exactly count bytes; each wait is limited to timeoutMs
-    // (kInfinite: none). Fails at the first failed wait or read.
+    // Reads exactly count bytes, kept ones first; each wait is limited to
+    // timeoutMs (kInfinite: none). Fails at the first failed wait or read.
     virtual bool ReadExact(void* buffer, int count, int timeoutMs) = 0;
     // Writes all bytes.
     virtual bool Write(const void* buffer, int count) = 0;
-    // Waits until data can be read: true with last error 0; true with 995
-    // when a reader pause was requested; false with 1460, 995 (closed) or
-    // 13 (line error) or 6 (not open).
+    // Waits until data can be read, kept bytes included: true with last
+    // error 0; true with 995 when a reader pause was requested; false with
+    // 1460, 995 (closed) or 13 (line error) or 6 (not open).
     virtual bool WaitForData(int timeoutMs) = 0;
     // Starts the background reader with `callback` (onError may be null).
     virtual bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError = nullptr) = 0;
@@ -95,6 +96,13 @@ public:
     // the reader has stopped reading (after its current callback returns).
     virtual bool PauseReader() = 0;
     virtual bool ResumeReader() = 0;
+
+    // As ReadExact, but each read from the device also takes whatever else
+    // is waiting (up to kReadAheadSize bytes) and keeps the rest for the
+    // next read or wait of this port, so that a frame's parts cost one read.
+    // Close, Open and a parity change drop kept bytes.
+    virtual bool ReadExactAhead(void* buffer, int count, int timeoutMs) = 0;
+    static constexpr int kReadAheadSize = 1024;
 
 protected:
     // Calls the monitor hook, if one is installed.

@@ -222,6 +222,9 @@ bool CPortIO_Com::ApplyParityNow(int32_t parity)
             SetLastErrFromErrno();
             return false;
         }
+        // What was read ahead came in before the change (on the secondary
+        // bus: before the next board was selected).
+        DropKept();
     }
     SetLastErr(err::Success);
     return true;
@@ -376,6 +379,11 @@ bool CPortIO_Com::CheckLineErrors(int fd)
 
 bool CPortIO_Com::WaitForData(int timeoutMs)
 {
+    if (HasKept()) {
+        m_dataReady.Set();
+        SetLastErr(err::Success);
+        return true;
+    }
     m_dataReady.Reset();
     int ready = WaitReadable(timeoutMs, true);
     if (ready <= 0)
@@ -406,6 +414,10 @@ int CPortIO_Com::Read(void* buffer, int max)
     std::unique_lock<std::recursive_mutex> readLock;
     if (!LockForRead(readLock))
         return 0;
+    if (const int kept = TakeKept(buffer, max); kept > 0) {
+        SetLastErr(err::Success);
+        return kept;
+    }
     int n = ReadBlocking(buffer, max);
     if (n < 0)
         return 0;

@@ -6,7 +6,9 @@
 #include "base/Error.h"
 #include "base/Trace.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <poll.h>
 #include <stdexcept>
@@ -99,6 +101,7 @@ void CPortIO_Fd::Close()
         BeforeClose(m_fd);
         CloseDescriptor();
     }
+    DropKept();
     AfterClose();
 }
 
@@ -208,6 +211,16 @@ int CPortIO_Fd::ReadBlocking(void* buffer, int max)
 
 bool CPortIO_Fd::ReadExact(void* buffer, int count, int timeoutMs)
 {
+    return ReadExactly(buffer, count, timeoutMs, false);
+}
+
+bool CPortIO_Fd::ReadExactAhead(void* buffer, int count, int timeoutMs)
+{
+    return ReadExactly(buffer, count, timeoutMs, true);
+}
+
+bool CPortIO_Fd::ReadExactly(void* buffer, int count, int timeoutMs, bool ahead)
+{
     if (count < 0) {
         SetLastErr(err::BadParam);
         return false;
@@ -218,17 +231,82 @@ bool CPortIO_Fd::ReadExact(void* buffer, int count, int timeoutMs)
     if (!LockForRead(readLock))
         return false;
     auto* out = static_cast<uint8_t*>(buffer);
-    int got = 0;
+    int got = TakeKept(out, count);
     while (got < count) {
-        const int n = WaitReadable(timeoutMs, false) > 0 ? ReadExactStep(out + got, count - got) : -1;
+        const int want = count - got;
+        if (!ahead || want >= kReadAheadSize) {
+            const int n = WaitReadable(timeoutMs, false) > 0 ? ReadExactStep(out + got, want) : -1;
+            if (n < 0) {
+                TraceError("read");
+                return false;
+            }
+            got += n;
+            continue;
+        }
+        uint8_t chunk[kReadAheadSize];
+        uint64_t generation = 0;
+        int n = -1;
+        if (WaitReadable(timeoutMs, false) > 0) {
+            generation = KeptGeneration();
+            n = ReadExactStep(chunk, sizeof chunk);
+        }
         if (n < 0) {
             TraceError("read");
             return false;
         }
-        got += n;
+        const int used = std::min(n, want);
+        std::memcpy(out + got, chunk, static_cast<size_t>(used));
+        got += used;
+        Keep(chunk + used, n - used, generation);
     }
     SetLastErr(err::Success);
     return true;
+}
+
+int CPortIO_Fd::TakeKept(void* buffer, int max)
+{
+    std::lock_guard lock(m_keptLock);
+    const int n = std::min(max, m_keptEnd - m_keptBegin);
+    if (n <= 0)
+        return 0;
+    std::memcpy(buffer, m_kept.data() + m_keptBegin, static_cast<size_t>(n));
+    m_keptBegin += n;
+    if (m_keptBegin == m_keptEnd)
+        m_keptBegin = m_keptEnd = 0;
+    return n;
+}
+
+bool CPortIO_Fd::HasKept() const
+{
+    std::lock_guard lock(m_keptLock);
+    return m_keptEnd > m_keptBegin;
+}
+
+void CPortIO_Fd::DropKept()
+{
+    std::lock_guard lock(m_keptLock);
+    m_keptBegin = m_keptEnd = 0;
+    ++m_keptGeneration;
+}
+
+uint64_t CPortIO_Fd::KeptGeneration() const
+{
+    std::lock_guard lock(m_keptLock);
+    return m_keptGeneration;
+}
+
+void CPortIO_Fd::Keep(const uint8_t* bytes, int count, uint64_t generation)
+{
+    if (count <= 0)
+        return;
+    std::lock_guard lock(m_keptLock);
+    // Only a reader holding the read lock keeps bytes, and it has taken
+    // every kept byte before reading; what a drop overtook is stale.
+    if (generation != m_keptGeneration)
+        return;
+    std::memcpy(m_kept.data(), bytes, static_cast<size_t>(count));
+    m_keptBegin = 0;
+    m_keptEnd = count;
 }
 
 bool CPortIO_Fd::Write(const void* buffer, int count)

@@ -8,11 +8,14 @@
 // m_abort first, so those operations leave, and then takes it exclusively
 // to close the descriptor. Reads and writes are serialised by their own
 // locks, so one thread can read while another writes. m_closeLock orders
-// Open and Close; no lock is held while joining a thread.
+// Open and Close; no lock is held while joining a thread. m_keptLock guards
+// the bytes read ahead; it is taken last and held only to copy them, so a
+// parity change or Close drops them without waiting for a reader.
 
 #include "ports/PortIO.h"
 #include "ports/PortReader.h"
 
+#include <array>
 #include <mutex>
 #include <shared_mutex>
 #include <sys/types.h>
@@ -20,6 +23,7 @@
 class CPortIO_Fd : public CPortIO {
 public:
     bool ReadExact(void* buffer, int count, int timeoutMs) override;
+    bool ReadExactAhead(void* buffer, int count, int timeoutMs) override;
     bool Write(const void* buffer, int count) override;
     bool AsyncRead(PortDataCallback callback, void* context, PortErrorCallback onError = nullptr) override;
     bool PauseReader() override { return m_reader.Pause(ReadyForReader()); }
@@ -48,6 +52,12 @@ protected:
     // One read with the descriptor held, waiting for the first byte: the
     // count (0 when ReadSome gave 0), or -1 with the last error.
     int ReadBlocking(void* buffer, int max);
+
+    // Moves up to max kept bytes into buffer; returns how many.
+    int TakeKept(void* buffer, int max);
+    bool HasKept() const;
+    // Forgets the kept bytes, and those that a read under way would keep.
+    void DropKept();
 
     // Reads what is there without blocking: count, 0, or -1 with errno
     // (EAGAIN when nothing is there).
@@ -92,10 +102,20 @@ private:
 
     // Under the exclusive descriptor lock.
     void CloseDescriptor();
+    // ReadExact, and with `ahead` ReadExactAhead.
+    bool ReadExactly(void* buffer, int count, int timeoutMs, bool ahead);
+    // Keeps bytes read ahead, unless DropKept ran since `generation`.
+    void Keep(const uint8_t* bytes, int count, uint64_t generation);
+    uint64_t KeptGeneration() const;
     // Traces the failure of `operation` with the last error.
     void TraceError(const char* operation);
 
     int m_fd = -1;
+    mutable std::mutex m_keptLock;
+    std::array<uint8_t, kReadAheadSize> m_kept;
+    int m_keptBegin = 0;
+    int m_keptEnd = 0;
+    uint64_t m_keptGeneration = 0;
     EpollSet m_readSet;  // abort, device
     EpollSet m_waitSet;  // abort, device, pause request
 };

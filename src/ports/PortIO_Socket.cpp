@@ -558,6 +558,11 @@ bool CPortIO_Socket::Accept(CPortIO_Socket& listener)
 
 bool CPortIO_Socket::WaitForData(int timeoutMs)
 {
+    if (HasKept()) {
+        m_dataReady.Set();
+        SetLastErr(err::Success);
+        return true;
+    }
     m_dataReady.Reset();
     int ready = WaitReadable(timeoutMs, true);
     if (ready <= 0)
@@ -627,6 +632,10 @@ int CPortIO_Socket::Read(void* buffer, int max)
     std::unique_lock<std::recursive_mutex> readLock;
     if (!LockForRead(readLock))
         return -1;
+    if (const int kept = TakeKept(buffer, max); kept > 0) {
+        SetLastErr(err::Success);
+        return kept;
+    }
     int n = ReadBlocking(buffer, max);
     if (n < 0)
         return -1;

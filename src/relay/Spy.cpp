@@ -1,5 +1,7 @@
 #include "relay/Spy.h"
 
+#include "language/ExampleFiles.h"
+
 #include <sys/stat.h>
 
 namespace {
@@ -43,8 +45,9 @@ void CSpy::SetPrint(bool printRX, bool printTX)
         m_target->RegisterSpy(CSpyDistribution::FlagsFor(printRX, printTX), &m_writer);
 }
 
-bool CSpy::LoadDecodeFile(const std::string& path)
+bool CSpy::LoadDecodeFile(const std::string& asked)
 {
+    const std::string path = FindExampleFile(asked);
     m_out.Print("Reading decode file %s\r\n", path.c_str());
     auto tables = std::make_unique<CVa_Compiler>();
     const bool ok = tables->Compile(path, false) != 0;

@@ -42,7 +42,8 @@ public:
     void SetDecode(bool on) { m_decode = on; }
     void SetTime(bool on) { m_time = on; }
 
-    // Compiles the decode file, printing "Reading decode file %s\r\n" and
+    // Compiles the decode file (a missing relative one is looked for among
+    // the example files), printing "Reading decode file %s\r\n" and
     // then "Read Success\r\n" or "Read Fail: %s\r\n". A failure keeps no
     // tables: records print undecoded.
     bool LoadDecodeFile(const std::string& path);

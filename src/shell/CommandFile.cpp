@@ -1,6 +1,7 @@
 #include "shell/CommandFile.h"
 
 #include "base/StdOut.h"
+#include "language/ExampleFiles.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -25,8 +26,9 @@ bool LessIgnoringCase(const std::string& a, const std::string& b)
 
 }  // namespace
 
-std::string AbsoluteIfFound(const std::string& path)
+std::string AbsoluteIfFound(const std::string& asked)
 {
+    const std::string path = FindExampleFile(asked);
     std::filesystem::path p(path);
     if (path.empty() || p.is_absolute())
         return path;

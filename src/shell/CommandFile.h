@@ -13,8 +13,9 @@ class CStdOut;
 constexpr const char* kDefaultCommandFile = "Cb_v126_cmd.dec";
 constexpr const char* kRawCommandName = "     RAW COMMAND";
 
-// The full path of a relative path that names an existing file; the path
-// unchanged otherwise.
+// The full path of a relative path that names an existing file, or else of
+// the example file of that name (FindExampleFile); the path unchanged
+// otherwise.
 std::string AbsoluteIfFound(const std::string& path);
 
 class CCommandFile {

@@ -1,6 +1,9 @@
 #include "sim/SimCanController.h"
 
 #include "links/CanNodeController.h"
+#include "sim/SimReplies.h"
+
+#include <string>
 
 namespace {
 constexpr uint8_t kDone = 0x00;
@@ -44,8 +47,13 @@ std::vector<uint8_t> CSimCanController::status()
 {
     const uint8_t n = m_connectionNode;
     SimCanReadings r = m_nodes->Node(n) ? m_nodes->Node(n)->Readings() : SimCanReadings{};
-    nodectl::ControllerStatus s{r.major, r.minor, n, r.destination, {r.adc[0], r.adc[1], r.adc[2], r.adc[4]}};
-    return nodectl::EncodeStatus(s);
+    return CSimReplies::Build(nodectl::kStatusReply,
+                              {{"version_major", std::to_string(r.major)},
+                               {"version_minor", std::to_string(r.minor)},
+                               {"node", std::to_string(n)},
+                               {"destination", std::to_string(r.destination)},
+                               {"adc", std::to_string(r.adc[0]) + "," + std::to_string(r.adc[1]) + "," +
+                                           std::to_string(r.adc[2]) + "," + std::to_string(r.adc[4])}});
 }
 
 std::optional<std::vector<uint8_t>> CSimCanController::tunnel(std::span<const uint8_t> c)

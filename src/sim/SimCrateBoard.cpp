@@ -1,5 +1,7 @@
 #include "sim/SimCrateBoard.h"
 
+#include "sim/SimReplies.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -7,8 +9,14 @@
 
 namespace {
 
-constexpr char kLongLayout[] = "SSSSCCCCCCCCCCLLLSLLLLLFFFFFFFFFFFFFFFFFFFFFFFSSSSSSFCCCCFFFFFFFFSS";
-constexpr char kShortLayout[] = "CSSSCCSSSSSSSSSLLLSSSSFFFFFFFF";
+// What a healthy board measures: its supplies (volts) and currents (amperes).
+constexpr double kSupplies[8] = {5.02, 3.31, 2.51, 1.81, 1.20, 12.04, -12.03, 3.30};
+constexpr double kCurrents[8] = {1.25, 2.10, 0.85, 0.40, 0.95, 0.12, 0.11, 0.30};
+// board_state[] of the long status: slot i is powered as device
+// kFirstBoardDevice + i (TRB6, TRB7); the other slots are empty.
+constexpr int kBoardSlots = 4;
+constexpr int kBoardsPresent = 2;
+constexpr uint8_t kFirstBoardDevice = 0x13;
 
 uint32_t be24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]; }
 
@@ -28,18 +36,31 @@ std::vector<uint8_t> refused(const char* what, uint8_t code)
     return textReply(buf);
 }
 
-// Packs field values by a layout string; fields without a value are 0.
-std::vector<uint8_t> pack(const char* layout, const std::map<int, uint32_t>& values)
+// Array values as the encoding reads them: "a,b,c".
+template <class Values, class Text>
+std::string joined(const Values& values, Text text)
 {
-    std::vector<uint8_t> out;
-    for (int i = 0; layout[i]; ++i) {
-        auto it = values.find(i + 1);
-        uint32_t v = it == values.end() ? 0 : it->second;
-        int size = layout[i] == 'C' ? 1 : layout[i] == 'S' ? 2 : 4;
-        for (int b = size - 1; b >= 0; --b)
-            out.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    std::string out;
+    for (const auto& v : values) {
+        if (!out.empty())
+            out += ',';
+        out += text(v);
     }
     return out;
+}
+
+std::string fixed(double value, int decimals)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
+}
+
+// A reading that wanders a little from second to second, as real ones do.
+double wander(double nominal, uint32_t seconds, int channel, double step)
+{
+    const int offset = static_cast<int>((seconds * 7u + static_cast<uint32_t>(channel) * 3u) % 5u) - 2;
+    return nominal + offset * step;
 }
 
 }  // namespace
@@ -68,7 +89,8 @@ void CSimFaults::ClearAll()
 }
 
 CSimBoard::CSimBoard(uint16_t ccbid, uint32_t flashVersion, SimTiming timing)
-    : m_ccbid(ccbid), m_timing(timing), m_ram(kRamEnd, 0x00), m_flash(kFlashEnd - kFlashBase, 0xFF)
+    : m_ccbid(ccbid), m_timing(timing), m_bootedAt(Clock::now()), m_ram(kRamEnd, 0x00),
+      m_flash(kFlashEnd - kFlashBase, 0xFF)
 {
     if (flashVersion != 0) {
         uint8_t* entry = &m_flash[kFirmwareEntry];
@@ -271,6 +293,8 @@ std::vector<uint8_t> CSimBoard::executeLocked(std::span<const uint8_t> c)
         return script(c);
     case 0xF8:
         m_busyUntil = Clock::now() + std::chrono::milliseconds(m_timing.resetBusyMs);
+        m_bootedAt = m_busyUntil;
+        ++m_bootCount;
         m_autoStartAt = m_busyUntil + std::chrono::milliseconds(m_timing.autoStartMs);
         m_autoStart = true;
         m_state = State::BootLoader;
@@ -395,20 +419,64 @@ std::vector<uint8_t> CSimBoard::script(std::span<const uint8_t> c)
 
 std::vector<uint8_t> CSimBoard::status()
 {
-    Bytes r;
+    const auto now = Clock::now();
+    const auto up = now > m_bootedAt ? std::chrono::duration_cast<std::chrono::seconds>(now - m_bootedAt).count() : 0;
+    const auto seconds = static_cast<uint32_t>(up);
+    int channel = 0;
+    const std::string supplies = joined(kSupplies, [&](double v) { return fixed(wander(v, seconds, channel++, 0.01), 3); });
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "CB-%04u", m_ccbid);
+    const std::string serialBytes = joined(std::string(serial, 8), [](char c) { return std::to_string(uint8_t(c)); });
     if (m_state == State::BootLoader) {
-        r.push_back(0xE9);
-        auto body = pack(kShortLayout, {{1, 0}, {2, m_ccbid}});
-        r.insert(r.end(), body.begin(), body.end());
-    } else {
-        const uint32_t v = imageVersion(m_state == State::RamFirmware ? 0 : kFlashBase);
-        r.push_back(0x13);
-        // Field 5 is the run mode: 1 firmware from flash, 2 from RAM.
-        auto body = pack(kLongLayout, {{1, m_ccbid}, {2, v >> 16}, {3, v & 0xFFFF},
-                                        {5, m_state == State::RamFirmware ? 2u : 1u}});
-        r.insert(r.end(), body.begin(), body.end());
+        return CSimReplies::Build(0xE9, {{"run_mode", "BOOT"},
+                                         {"ccb_id", std::to_string(m_ccbid)},
+                                         {"fw_major", "1"},
+                                         {"boot_state", "PRESENT"},
+                                         {"uptime", std::to_string(seconds)},
+                                         {"flash_id", "0x373016"},
+                                         {"supply", supplies}});
     }
-    return r;
+    const uint32_t v = imageVersion(m_state == State::RamFirmware ? 0 : kFlashBase);
+    bool anyPower = false;
+    for (const auto& [device, on] : m_power)
+        anyPower = anyPower || on;
+    std::string states;
+    for (int slot = 0; slot < kBoardSlots; ++slot) {
+        const auto power = m_power.find(static_cast<uint8_t>(kFirstBoardDevice + slot));
+        const bool powered = power != m_power.end() && power->second;
+        states += std::string(slot ? "," : "") + (powered ? "POWERED" : slot < kBoardsPresent ? "PRESENT" : "ABSENT");
+    }
+    std::string boardTemperatures;
+    for (int sensor = 0; sensor < 8; ++sensor)
+        boardTemperatures += std::string(sensor ? "," : "") + fixed(wander(34.0 + sensor * 0.5, seconds, sensor, 0.1), 1);
+    channel = 0;
+    const std::string currents = joined(kCurrents, [&](double a) { return fixed(wander(a, seconds, channel++, 0.01), 3); });
+    std::string temperatures;
+    for (int sensor = 0; sensor < 7; ++sensor)
+        temperatures += std::string(sensor ? "," : "") + fixed(wander(31.5 + sensor, seconds, sensor, 0.1), 1);
+    ++m_statusCount;
+    // The run mode says where the firmware runs from: flash or RAM.
+    return CSimReplies::Build(0x13, {{"ccb_id", std::to_string(m_ccbid)},
+                                     {"fw_major", std::to_string(v >> 16)},
+                                     {"fw_minor", std::to_string(v & 0xFFFF)},
+                                     {"fw_flags", "0x0001"},
+                                     {"run_mode", m_state == State::RamFirmware ? "MAINTENANCE" : "APPLICATION"},
+                                     {"power_on", anyPower ? "1" : "0"},
+                                     {"jtag_on", m_fpgaOn[0] || m_fpgaOn[1] ? "1" : "0"},
+                                     {"offline", m_offLine ? "1" : "0"},
+                                     {"serial", serialBytes},
+                                     {"uptime", std::to_string(seconds)},
+                                     {"flash_id", "0x373016"},
+                                     {"boot_count", std::to_string(m_bootCount)},
+                                     {"counters", std::to_string(m_statusCount)},
+                                     {"supply", supplies},
+                                     {"current", currents},
+                                     {"temperature", temperatures},
+                                     {"dac", "2048,2048,1024,1024,512,512"},
+                                     {"reference", "2.5"},
+                                     {"board_state", states},
+                                     {"board_temperature", boardTemperatures},
+                                     {"sequence", std::to_string(m_statusCount & 0xFFFF)}});
 }
 
 std::vector<uint8_t> CSimBoard::fpga(std::span<const uint8_t> c)

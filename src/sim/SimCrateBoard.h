@@ -135,6 +135,10 @@ private:
     std::mutex m_lock;
     SimTiming m_timing;
     State m_state = State::BootLoader;
+    // The status reply's uptime counts from here; a reset starts it again.
+    Clock::time_point m_bootedAt;
+    uint32_t m_bootCount = 1;
+    uint32_t m_statusCount = 0;
     Clock::time_point m_busyUntil{};
     Clock::time_point m_autoStartAt{};
     bool m_autoStart = false;

@@ -50,8 +50,9 @@ public:
     // Closes a previous URL and opens this one (redirects followed, no
     // cache). True for a status of 200 to 299; false for any other status,
     // with the last error 2 for 404 and unchanged otherwise. Throws
-    // CInternetException with 50 for a URL that is not http:// or https://,
-    // and for a server that cannot be reached or answers no valid response.
+    // CInternetException with 50 for a URL that is not http:// or https://
+    // and when libcurl cannot be loaded, and for a server that cannot be
+    // reached or answers no valid response.
     bool Open(const std::string& url);
     // The rest of the body, NUL-terminated (the buffer is kept until the next
     // ReadAll or Open). Throws CInternetException with 6 when no URL is open,

@@ -6,18 +6,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <strings.h>
 
 namespace {
 
-void InitCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-uint32_t CodeOfCurlError(CURLcode result, CURL* easy)
+uint32_t CodeOfCurlError(const CCurlLibrary& curl, CURLcode result, CURL* easy)
 {
     switch (result) {
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -29,7 +22,7 @@ uint32_t CodeOfCurlError(CURLcode result, CURL* easy)
         return err::HostNotFound;
     case CURLE_COULDNT_CONNECT: {
         long osErrno = 0;
-        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        curl.easyGetinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
         uint32_t code = ErrnoToCode(static_cast<int>(osErrno));
         return code == err::Success ? err::ConnRefused : code;
     }
@@ -66,44 +59,44 @@ CHttpFile::CHttpFile(const std::string& url, long connectMs, long stallSeconds, 
 {
     if (!IsHttpUrl(url))
         throw CInternetException(err::NotSupported, "Not an HTTP URL: " + url);
-    InitCurlOnce();
-    m_easy = curl_easy_init();
-    m_multi = curl_multi_init();
+    m_curl = &CCurlLibrary::Get();
+    m_easy = m_curl->easyInit();
+    m_multi = m_curl->multiInit();
     if (!m_easy || !m_multi) {
         Release();
         throw CInternetException(err::NoMemory, "The internet client cannot start");
     }
-    curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody);
-    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    m_curl->easySetopt(m_easy, CURLOPT_URL, url.c_str());
+    m_curl->easySetopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    m_curl->easySetopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    m_curl->easySetopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+    m_curl->easySetopt(m_easy, CURLOPT_MAXREDIRS, 10L);
+    m_curl->easySetopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    m_curl->easySetopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    m_curl->easySetopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    m_curl->easySetopt(m_easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    m_curl->easySetopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    m_curl->easySetopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    m_curl->easySetopt(m_easy, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader);
+    m_curl->easySetopt(m_easy, CURLOPT_HEADERDATA, this);
+    m_curl->easySetopt(m_easy, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody);
+    m_curl->easySetopt(m_easy, CURLOPT_WRITEDATA, this);
     // Always fetch from the server, never from a cache on the way.
-    m_requestHeaders = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    m_requestHeaders = curl_slist_append(m_requestHeaders, "Pragma: no-cache");
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_requestHeaders);
-    curl_multi_add_handle(m_multi, m_easy);
+    m_requestHeaders = m_curl->slistAppend(nullptr, "Cache-Control: no-cache");
+    m_requestHeaders = m_curl->slistAppend(m_requestHeaders, "Pragma: no-cache");
+    m_curl->easySetopt(m_easy, CURLOPT_HTTPHEADER, m_requestHeaders);
+    m_curl->multiAddHandle(m_multi, m_easy);
 
     RunUntil([this] { return m_headersDone; });
     // A failure after the head has arrived is reported by Read.
     if (!m_headersDone && m_done && m_result != CURLE_OK) {
-        CInternetException failure(CodeOfCurlError(m_result, m_easy), GetErrorMessage());
+        CInternetException failure(CodeOfCurlError(*m_curl, m_result, m_easy), GetErrorMessage());
         Release();
         throw failure;
     }
     if (!m_headersDone) {
         long status = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+        m_curl->easyGetinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         m_status = static_cast<int>(status);
     }
 }
@@ -113,12 +106,12 @@ CHttpFile::~CHttpFile() { Release(); }
 void CHttpFile::Release()
 {
     if (m_multi && m_easy)
-        curl_multi_remove_handle(m_multi, m_easy);
+        m_curl->multiRemoveHandle(m_multi, m_easy);
     if (m_easy)
-        curl_easy_cleanup(m_easy);
+        m_curl->easyCleanup(m_easy);
     if (m_multi)
-        curl_multi_cleanup(m_multi);
-    curl_slist_free_all(m_requestHeaders);
+        m_curl->multiCleanup(m_multi);
+    m_curl->slistFreeAll(m_requestHeaders);
     m_easy = nullptr;
     m_multi = nullptr;
     m_requestHeaders = nullptr;
@@ -136,7 +129,7 @@ std::string CHttpFile::GetErrorMessage() const
         return m_deadlineText;
     if (m_errorBuffer[0])
         return m_errorBuffer;
-    return curl_easy_strerror(m_result);
+    return m_curl->easyStrerror(m_result);
 }
 
 size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self)
@@ -154,7 +147,7 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self)
     }
     if (line == "\r\n" || line == "\n") {
         long status = 0;
-        curl_easy_getinfo(file->m_easy, CURLINFO_RESPONSE_CODE, &status);
+        file->m_curl->easyGetinfo(file->m_easy, CURLINFO_RESPONSE_CODE, &status);
         bool followed = IsFollowedRedirect(status) && file->m_headBlockHasLocation;
         if (status >= 200 && !followed) {
             file->m_status = static_cast<int>(status);
@@ -185,20 +178,20 @@ void CHttpFile::RunUntil(Ready ready)
             return;
         }
         int running = 0;
-        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+        if (m_curl->multiPerform(m_multi, &running) != CURLM_OK) {
             m_done = true;
             m_result = CURLE_OUT_OF_MEMORY;
             return;
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+        while (CURLMsg* message = m_curl->multiInfoRead(m_multi, &queued)) {
             if (message->msg == CURLMSG_DONE) {
                 m_done = true;
                 m_result = message->data.result;
             }
         }
         if (!ready() && !m_done)
-            curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)), nullptr);
+            m_curl->multiPoll(m_multi, nullptr, 0, static_cast<int>(std::min<long long>(left, 1000)), nullptr);
     }
 }
 
@@ -214,7 +207,7 @@ long CHttpFile::Read(void* buffer, size_t size)
         if (m_deadlinePassed)
             SetLastErr(err::Timeout, m_deadlineText);
         else
-            SetLastErr(CodeOfCurlError(m_result, m_easy));
+            SetLastErr(CodeOfCurlError(*m_curl, m_result, m_easy));
         return -1;
     }
     size_t n = std::min({size, available, static_cast<size_t>(LONG_MAX)});

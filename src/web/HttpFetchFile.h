@@ -1,12 +1,12 @@
 #pragma once
-// One open URL on libcurl: the response status and headers, and the body
+// One open URL on libcurl (see CurlLibrary.h): the response status and headers, and the body
 // pulled on demand as a byte stream.
 
 #include "base/ByteStream.h"
+#include "web/CurlLibrary.h"
 
 #include <chrono>
 #include <cstdint>
-#include <curl/curl.h>
 #include <string>
 
 class CHttpFile : public CByteStream {
@@ -47,6 +47,7 @@ private:
     void RunUntil(Ready ready);
 
     std::string m_url;
+    const CCurlLibrary* m_curl = nullptr;
     CURLM* m_multi = nullptr;
     CURL* m_easy = nullptr;
     curl_slist* m_requestHeaders = nullptr;

@@ -209,11 +209,60 @@ TEST_F(Brenlock, BadCommandLinesPrintTheUsage)
         {{"-i=RQ", "R", "nobody", "/tmp/*"}, "-i=RQ"},
         {{"D", "nobody", "/tmp/*"}, "D"},
         {{"/i=PO", "R", "nobody", "/tmp/*"}, "/i=PO"},
+        {{"R", "nobody", "/tmp/a.txt", "/tmp/b.txt"}, "/tmp/b.txt"},
     };
     for (const auto& c : cases) {
         auto run = Run(c.args);
         EXPECT_EQ(run.exitStatus, 1) << c.invalid;
         EXPECT_EQ(run.out, (c.invalid.empty() ? "" : "Invalid param: " + c.invalid + "\n") + usage);
+    }
+}
+
+TEST_F(Brenlock, HelpAloneIsAnAnswerNotAnError)
+{
+    for (const char* help : {"--help", "-h", "/?"}) {
+        auto run = Run({help});
+        EXPECT_EQ(run.exitStatus, 0) << help;
+        EXPECT_EQ(run.out, CToolOutput::UsageText()) << help;
+    }
+    auto run = Run({"--help", "R", "nobody", "/tmp/*"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out.rfind("Invalid param: --help\n", 0), 0u) << run.out;
+}
+
+TEST_F(Brenlock, AShellExpandedPatternIsRefusedAndChangesNothing)
+{
+    // brenlock R nobody *.txt, the pattern unquoted: the shell passes every name.
+    const auto a = tree_.File("a.txt");
+    const auto b = tree_.File("b.txt");
+    const auto c = tree_.File("c.txt");
+    auto run = Run({"R", "nobody", a, b, c});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "Invalid param: " + b + "\n" + CToolOutput::UsageText());
+    for (const auto& file : {a, b, c})
+        EXPECT_EQ(Getfacl(file), kPlainFile) << file;
+}
+
+TEST_F(Brenlock, APatternThatMatchesNothingAnywhereFails)
+{
+    tree_.File("s1/b.dat");
+    tree_.File("s2/deep/c.dat");
+    const struct {
+        std::vector<std::string> flags;
+        int exitStatus;
+        std::string out;
+    } cases[] = {
+        {{}, 3, kNoMatch},
+        // every folder of the walk reports its missing match
+        {{"/s"}, 3, kNoMatch + kNoMatch + kNoMatch + kNoMatch},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.flags;
+        for (const std::string& a : {std::string("R"), std::string("nobody"), tree_.Path("*.txt")})
+            args.push_back(a);
+        auto run = Run(args);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << c.flags.size();
+        EXPECT_EQ(run.out, c.out) << c.flags.size();
     }
 }
 
@@ -223,7 +272,7 @@ TEST_F(Brenlock, UnknownAccountsChangeNothing)
     for (const char* name : {"no-such-account-x", "NODOMAIN\\nobody"}) {
         auto run = Run({"R", name, file});
         EXPECT_EQ(run.exitStatus, 3) << name;
-        EXPECT_EQ(run.out, "scandir/UserExist error! (rc=2)\nNo such file or directory\r\n");
+        EXPECT_EQ(run.out, "scandir/UserExist error! (rc=2)\nno such user or group\r\n");
     }
     EXPECT_EQ(Getfacl(file), kPlainFile);
 }
@@ -236,7 +285,7 @@ TEST_F(Brenlock, FolderChecks)
         std::string out;
     } cases[] = {
         {"/proc/*.none", 3, "Disk not NTFS format\r\n"},
-        {tree_.Path("*.none"), 0, kNoMatch},
+        {tree_.Path("*.none"), 3, kNoMatch},
         {tree_.Path("missing/*.txt"), 3, kNoMatch},
     };
     for (const auto& c : cases) {
@@ -267,7 +316,7 @@ TEST_F(Brenlock, RelativePatternsAndTrailingSlashes)
         if (chdir(root.c_str()) != 0)
             _exit(98);
     };
-    auto dirRun = RunBrenlockBinary({"R", "nobody", "data/sub/", "ignored"}, inRoot);
+    auto dirRun = RunBrenlockBinary({"R", "nobody", "data/sub/"}, inRoot);
     EXPECT_EQ(dirRun.exitStatus, 0);
     EXPECT_EQ(dirRun.out, "[DIR] data/sub\r\n");
     EXPECT_EQ(UserPerms(folder), ACL_READ);

@@ -139,12 +139,13 @@ TEST(CommandLine, SlashParametersThatAreNoFlagAreLinuxPaths)
     }
 }
 
-TEST(CommandLine, FourthPositionalIsIgnored)
+TEST(CommandLine, AFourthPositionalIsRefused)
 {
-    auto p = ParseLine({"R", "nobody", "/a/*", "/b/*", "extra"});
-    EXPECT_FALSE(p.invalid);
+    auto p = ParseLine({"R", "nobody", "/a/x.txt", "/a/y.txt", "/a/z.txt"});
+    EXPECT_TRUE(p.invalid);
+    EXPECT_EQ(p.invalidText, "/a/y.txt") << "the first extra name is the offender";
     EXPECT_EQ(p.positionalCount, 3);
-    EXPECT_EQ(p.pathPattern, "/a/*");
+    EXPECT_EQ(p.pathPattern, "/a/x.txt");
 }
 
 TEST(CommandLine, DenyMask)

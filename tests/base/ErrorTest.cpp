@@ -1,5 +1,14 @@
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "support/TempDir.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -49,8 +58,78 @@ TEST(Error, EveryProgramCodeHasText)
 
 TEST(Error, TextFormats)
 {
-    EXPECT_EQ(formatErrorText("Open Error:", 2), "Open Error: ->2\nThe system cannot find the file specified.\n");
+    EXPECT_EQ(formatErrorText("Open Error:", 2), "Open Error: ->2\nNo such file or directory\n");
     EXPECT_EQ(formatErrorText("Command Error:", 4242), "Command Error: ->4242\n");
+}
+
+// Codes that stand for a system error read as the system says it; the
+// program's own codes keep their texts.
+TEST(Error, SystemCodesUseTheSystemsWording)
+{
+    const struct {
+        uint32_t code;
+        const char* text;
+    } cases[] = {
+        {err::NotFound, "No such file or directory"},
+        {err::AccessDenied, "Permission denied"},
+        {err::BadParam, "Invalid argument"},
+        {err::Busy, "Device or resource busy"},
+        {err::ConnReset, "Connection reset by peer"},
+        {err::ConnRefused, "Connection refused"},
+        {err::ConnTimedOut, "Connection timed out"},
+        {err::HostNotFound, "Name or service not known"},
+        {err::BadFrame, "The data is invalid."},
+        {err::Timeout, "This operation returned because the timeout period expired."},
+        {err::GatewayRefused, "The device does not recognize the command."},
+        {err::WriteFault, "The system cannot write to the specified device."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(errorText(c.code), c.text) << c.code;
+}
+
+// Real failures of the system calls, through the last error to the text.
+TEST(Error, FailedSystemCallsReadAsTheSystemSaysThem)
+{
+    CTempDir dir;
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char* what;
+        std::function<int()> call;
+        uint32_t code;
+        const char* text;
+    } cases[] = {
+        {"missing file", [&] { return open(dir.File("missing").c_str(), O_RDONLY); }, err::NotFound,
+         "Open Error: ->2\nNo such file or directory\n"},
+        // ENXIO shares code 2 with ENOENT but keeps its own message.
+        {"fifo without reader", [&] { return open(fifo.c_str(), O_WRONLY | O_NONBLOCK); }, err::NotFound,
+         "Open Error: ->2\nNo such device or address\n"},
+        {"refused connect",
+         [] {
+             const int listener = socket(AF_INET, SOCK_STREAM, 0);
+             sockaddr_in address{};
+             address.sin_family = AF_INET;
+             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+             socklen_t size = sizeof address;
+             bind(listener, reinterpret_cast<sockaddr*>(&address), size);
+             getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+             close(listener);  // nobody listens on the port now
+             const int s = socket(AF_INET, SOCK_STREAM, 0);
+             const int result = connect(s, reinterpret_cast<sockaddr*>(&address), size);
+             const int saved = errno;
+             close(s);
+             errno = saved;
+             return result;
+         },
+         err::ConnRefused, "Open Error: ->10061\nConnection refused\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int result = c.call();
+        ASSERT_LT(result, 0);
+        EXPECT_EQ(SetLastErrFromErrno(), c.code);
+        EXPECT_EQ(formatErrorText("Open Error:", GetLastErr()), c.text);
+    }
 }
 
 TEST(NumberText, Rules)

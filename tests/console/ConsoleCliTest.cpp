@@ -33,6 +33,15 @@ std::string readFile(const std::string& path)
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
+// Standard output has LF line ends; the log keeps the traffic box's CR LF.
+std::string withCrLf(const std::string& text)
+{
+    std::string crlf;
+    for (char c : text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return crlf;
+}
+
 struct PathCase {
     const char* name;
     int ioType;
@@ -42,8 +51,8 @@ const PathCase kPaths[] = {{"primary", CPortMC_All::kPrimary}, {"tcp", CPortMC_A
 
 // The replies of the simulated board, decoded by the example decode file.
 const std::string kProtectOn =
-    "RX->Data decoded code=0xFC\r\ncommand=ACK_PROTECT_FLASH\r\nresult=0\r\n\r\n"
-    "WARNING invalid size: codesize=2 rxsize=1\r\n";
+    "RX->Data decoded code=0xFC\ncommand=ACK_PROTECT_FLASH\nresult=0\n\n"
+    "WARNING invalid size: codesize=2 rxsize=1\n";
 
 class ConsoleCli : public ::testing::Test {
 protected:
@@ -101,14 +110,14 @@ TEST_P(ConsoleCliPaths, ScriptOfCommandsGivesTheTrafficLines)
     std::string err;
     CommandResult r = Run(script, LinkArgs(GetParam().ioType) + " " + Decoding(), err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \r\n" + kProtectOn +
-                         "TX->EC 01 2F 13 01 \r\n"
-                         "RX->Data decoded code=0xFC\r\ncommand=ACK_POWER\r\nresult=1\r\n\r\n"
-                         "TX->EC 02 0E 04 01 \r\n"
-                         "RX->Data decoded code=0x0F04\r\noffline=1\r\n\r\n"
-                         "TX->EC 03 ED 01 \r\n" +
+    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \n" + kProtectOn +
+                         "TX->EC 01 2F 13 01 \n"
+                         "RX->Data decoded code=0xFC\ncommand=ACK_POWER\nresult=1\n\n"
+                         "TX->EC 02 0E 04 01 \n"
+                         "RX->Data decoded code=0x0F04\noffline=1\n\n"
+                         "TX->EC 03 ED 01 \n" +
                          kProtectOn);
-    EXPECT_EQ(err, "Reading decode file " + kExamples + "Cb_v126.dec\r\nRead Success\r\n");
+    EXPECT_EQ(err, "Reading decode file " + kExamples + "Cb_v126.dec\nRead Success\n");
 }
 
 TEST_F(ConsoleCli, RefusedLinesAreReportedAndTheConsoleGoesOn)
@@ -122,12 +131,12 @@ TEST_F(ConsoleCli, RefusedLinesAreReportedAndTheConsoleGoesOn)
     std::string err;
     CommandResult r = Run(script, LinkArgs(CPortMC_All::kTcp) + " " + Decoding(), err);
     EXPECT_EQ(r.status, 1) << "a refused line fails the run";
-    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \r\n" + kProtectOn);
-    EXPECT_NE(err.find("telvane-cli console: line 1: unknown command 'Foo'\n"
-                       "telvane-cli console: line 2: Power: argument 1 (device): 'XYZ' is neither a number nor a "
+    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \n" + kProtectOn);
+    EXPECT_NE(err.find("telvane-cli: line 1: unknown command 'Foo'\n"
+                       "telvane-cli: line 2: Power: argument 1 (device): 'XYZ' is neither a number nor a "
                        "name of PowerDevice\n"
-                       "telvane-cli console: line 3: Power takes 2 arguments: device on\n"
-                       "telvane-cli console: line 4: raw: '1' is not a hexadecimal byte\n"),
+                       "telvane-cli: line 3: Power takes 2 arguments: device on\n"
+                       "telvane-cli: line 4: raw: '1' is not a hexadecimal byte\n"),
               std::string::npos)
         << err;
 }
@@ -138,8 +147,8 @@ TEST_F(ConsoleCli, RequestWithoutWaitReplyAndAMissingReply)
     std::string err;
     CommandResult r = Run("raw EA --timeout 200\nraw ED 01 --nowait\n", LinkArgs(CPortMC_All::kPrimary), err);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out.rfind("TX->EC 00 EA \r\nTX->ED 01 \r\n", 0), 0u) << r.out;
-    EXPECT_EQ(err, "telvane-cli console: line 1: no reply within 200 ms\n");
+    EXPECT_EQ(r.out.rfind("TX->EC 00 EA \nTX->ED 01 \n", 0), 0u) << r.out;
+    EXPECT_EQ(err, "telvane-cli: line 1: no reply within 200 ms\n");
 }
 
 TEST_F(ConsoleCli, LogFileHoldsWhatWasPrinted)
@@ -149,21 +158,22 @@ TEST_F(ConsoleCli, LogFileHoldsWhatWasPrinted)
     CommandResult r = Run("ProtectFlash ON\nOffLine ON\n",
                           LinkArgs(CPortMC_All::kTcp) + " " + Decoding() + " --time --log " + log, err);
     ASSERT_EQ(r.status, 0) << err;
-    EXPECT_EQ(readFile(log), r.out);
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("^[0-9]{2}:[0-9]{2}:[0-9]{2} TX->EC 00 ED 01 \r\n"))) << r.out;
+    EXPECT_EQ(readFile(log), withCrLf(r.out));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^[0-9]{2}:[0-9]{2}:[0-9]{2} TX->EC 00 ED 01 \n"))) << r.out;
 
     r = Run("raw ED 01\n", LinkArgs(CPortMC_All::kTcp) + " --log " + log, err);
     ASSERT_EQ(r.status, 0) << err;
-    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \r\nRX->EC 00 FC ED \r\n") << "without a decode file replies print raw";
-    EXPECT_EQ(readFile(log).substr(readFile(log).size() - r.out.size()), r.out) << "appended";
+    EXPECT_EQ(r.out, "TX->EC 00 ED 01 \nRX->EC 00 FC ED \n") << "without a decode file replies print raw";
+    const std::string logged = readFile(log);
+    EXPECT_EQ(logged.substr(logged.size() - withCrLf(r.out).size()), withCrLf(r.out)) << "appended";
 }
 
 TEST_F(ConsoleCli, UsageHelpAndOpenFailure)
 {
     CommandResult r = RunCommand(TelvaneCli() + " console --help");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: telvane-cli console [--set NAME=VALUE ...]", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("raw HEX..."), std::string::npos);
+    EXPECT_EQ(r.out.rfind("usage: telvane-cli console [--set NAME=VALUE]...", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("raw BYTES..."), std::string::npos);
 
     EXPECT_EQ(RunCommand(TelvaneCli() + " console --bogus 2>/dev/null").status, 2);
     EXPECT_EQ(RunCommand(TelvaneCli() + " console --set =1 2>/dev/null").status, 2);
@@ -175,12 +185,13 @@ TEST_F(ConsoleCli, UsageHelpAndOpenFailure)
     EXPECT_EQ(err.rfind("Open Error: ->2\n", 0), 0u) << err;
 
     r = Run("raw EA\n", "--set Colour=red", err);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(err, "telvane-cli console: unknown setting 'Colour'\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(err.rfind("telvane-cli: unknown setting 'Colour' (telvane-cli settings crate lists them)\n", 0), 0u)
+        << err;
 
     r = Run("raw EA\n", "--commands /nonexistent.dec", err);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(err, "telvane-cli console: Open File Error: /nonexistent.dec\n");
+    EXPECT_EQ(err, "telvane-cli: Open File Error: /nonexistent.dec\n");
 }
 
 TEST_F(ConsoleCli, InterruptAbortsTheReplyWaitAndClosesTheLink)
@@ -224,8 +235,8 @@ TEST_F(ConsoleCli, InterruptAbortsTheReplyWaitAndClosesTheLink)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(out), "TX->EC 00 EA \r\n") << "the lines queued behind are not sent";
-    EXPECT_EQ(readFile(err), "telvane-cli console: line 2: not sent\n"
-                             "telvane-cli console: line 4: not sent\n"
-                             "telvane-cli console: line 1: the reply wait was aborted\n");
+    EXPECT_EQ(readFile(out), "TX->EC 00 EA \n") << "the lines queued behind are not sent";
+    EXPECT_EQ(readFile(err), "telvane-cli: line 2: not sent\n"
+                             "telvane-cli: line 4: not sent\n"
+                             "telvane-cli: line 1: the reply wait was aborted\n");
 }

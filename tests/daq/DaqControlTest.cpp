@@ -2,7 +2,7 @@
 // at once, their outcome arrives in the events FIFO, the re-initialise pause
 // holds only the command thread, and teardown ends a pause early.
 #include "DaqClient.h"
-#include "LogLines.h"
+#include "support/CapturedOut.h"
 #include "VmeStandFixture.h"
 #include "daq/DaqControl.h"
 
@@ -64,7 +64,7 @@ protected:
         return done.port;
     }
 
-    CLogLines log;
+    CCapturedOut log;
     std::unique_ptr<CDaqControl> control = std::make_unique<CDaqControl>(log);
 };
 
@@ -118,7 +118,7 @@ TEST_F(DaqControlTest, FailedInitLeavesTheServerClosed)
 TEST_F(DaqControlTest, BusyPortIsAnOpenError)
 {
     const uint16_t port = OpenOnLoopback();
-    CLogLines otherLog;
+    CCapturedOut otherLog;
     CDaqControl other(otherLog);
     ListenSettings s = Loopback();
     s.port = port;

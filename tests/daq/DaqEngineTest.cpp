@@ -200,7 +200,7 @@ TEST_F(DaqEngineTest, StopDisablesTheInterruptAndClosesBothDevices)
     EXPECT_EQ(Stand().InstalledCallbacks(), 0u);
     uint32_t value = 0;
     EXPECT_FALSE(engine.ReadReg(CDaqEngine::kPu, 0x2C, 0x10, value));
-    EXPECT_EQ(engine.ErrorText(), "ReadReg():CVme::Read(A002C): Error 6\r\nThe handle is invalid.\r\n");
+    EXPECT_EQ(engine.ErrorText(), "ReadReg():CVme::Read(A002C): Error 6\r\nBad file descriptor\r\n");
 }
 
 TEST_F(DaqEngineTest, StopDuringAFastRunEnds)

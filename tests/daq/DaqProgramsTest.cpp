@@ -91,8 +91,8 @@ TEST_F(DaqCliTest, BadArgumentsAreUsageErrors)
     } cases[] = {
         {{"--set", "Nothing=1"}, "unknown setting 'Nothing=1'"},
         {{"--set", "PU_ConfIO=0x100"}, "bad value in 'PU_ConfIO=0x100'"},
-        {{"--allow", "10.0.0.1/8"}, "bad network '10.0.0.1/8'"},
-        {{"--port", "65536"}, "bad port '65536'"},
+        {{"--allow", "10.0.0.1/8"}, "--allow: '10.0.0.1/8' is not a network"},
+        {{"--port", "65536"}, "--port: '65536' is not a TCP port"},
         {{"--set", "ZOraPort=70000"}, "ZOraPort 70000 is no TCP port"},
         {{"--port"}, "usage: telvane-cli daq"},
         {{"--frobnicate", "1"}, "usage: telvane-cli daq"},

@@ -2,7 +2,7 @@
 // 127.0.0.1: a small client of our own for the protocol, Python's socket
 // module for clients that misbehave.
 #include "DaqClient.h"
-#include "LogLines.h"
+#include "support/CapturedOut.h"
 #include "support/RunCommand.h"
 #include "VmeStandFixture.h"
 #include "daq/DaqServer.h"
@@ -66,7 +66,7 @@ protected:
         EXPECT_TRUE(log.WaitFor(text + "\r\n")) << log.Text();
     }
 
-    CLogLines log;
+    CCapturedOut log;
     CDaqEngine engine;
     CDaqServer server{engine, log};
     CDaqTestClient client;
@@ -289,7 +289,7 @@ TEST_F(DaqServerTest, FailedInitClosesTheServerAgain)
 TEST_F(DaqServerTest, BusyPortAndBadBindAddressAreOpenErrors)
 {
     Open();
-    CLogLines otherLog;
+    CCapturedOut otherLog;
     CDaqEngine otherEngine;
     CDaqServer other(otherEngine, otherLog);
     ListenSettings s = CDaqServer::DefaultSettings(server.Port());

@@ -206,7 +206,7 @@ TEST_F(ModulesTest, EnableIrqSetsAndClearsOneSource)
     EXPECT_EQ(Reg16(kDly + 0x06), 0x8001);
     EXPECT_FALSE(delay.EnableIRQ(16, true));
     EXPECT_EQ(delay.Status(), 87);
-    EXPECT_EQ(delay.ErrorText(), "CDelayBrd::EnableIRQ(): Error 87\r\nThe parameter is incorrect.\r\n");
+    EXPECT_EQ(delay.ErrorText(), "CDelayBrd::EnableIRQ(): Error 87\r\nInvalid argument\r\n");
     EXPECT_FALSE(delay.EnableIRQ(-1, true));
     EXPECT_EQ(Reg16(kDly + 0x06), 0x8001);
 }

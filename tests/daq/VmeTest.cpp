@@ -62,11 +62,11 @@ TEST_F(VmeStandTest, AccessesOnAClosedDeviceFailCleanly)
     uint16_t value = 0;
     EXPECT_FALSE(vme.Read16(kPu, value));
     EXPECT_EQ(vme.Status(), 6);
-    EXPECT_EQ(vme.ErrorText(), "CVme::Read(A0000): Error 6\r\nThe handle is invalid.\r\n");
+    EXPECT_EQ(vme.ErrorText(), "CVme::Read(A0000): Error 6\r\nBad file descriptor\r\n");
     EXPECT_FALSE(vme.Reset());
-    EXPECT_EQ(vme.ErrorText(), "CVme::Reset():bt_get_info(): Error 6\r\nThe handle is invalid.\r\n");
+    EXPECT_EQ(vme.ErrorText(), "CVme::Reset():bt_get_info(): Error 6\r\nBad file descriptor\r\n");
     EXPECT_FALSE(vme.Install_ICBR([](void*, int, uint32_t) {}, nullptr));
-    EXPECT_EQ(vme.ErrorText(), "CVme::Install_ICBR(): Error 6\r\nThe handle is invalid.\r\n");
+    EXPECT_EQ(vme.ErrorText(), "CVme::Install_ICBR(): Error 6\r\nBad file descriptor\r\n");
 }
 
 TEST_F(VmeStandTest, InstallOfANullCallbackIsRefused)

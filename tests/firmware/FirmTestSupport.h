@@ -6,6 +6,7 @@
 #include "firmware/FirmSettings.h"
 #include "links/PortMC_All.h"
 #include "sim/SimSystem.h"
+#include "support/CapturedOut.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,42 +16,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-// Every line printed, in order.
-class CCapturedOut : public CStdOut {
-public:
-    int PrintV(const char* format, va_list args) override
-    {
-        char text[2048];
-        const int n = std::vsnprintf(text, sizeof text, format, args);
-        std::lock_guard lock(m_lock);
-        m_text += text;
-        return n;
-    }
-    std::string Text() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-    size_t Count(const std::string& piece) const
-    {
-        const std::string text = Text();
-        size_t n = 0;
-        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
-            ++n;
-        return n;
-    }
-    bool Has(const std::string& piece) const { return Count(piece) > 0; }
-    void Clear()
-    {
-        std::lock_guard lock(m_lock);
-        m_text.clear();
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::string m_text;
-};
 
 // Application values from a map; the folder question answered by `folder`
 // (empty: Cancel), counted.

@@ -250,16 +250,16 @@ TEST_F(SrecCatPeer, CommandLineWritesTheSameBinary)
     const fs::path out = m_dir / "cli.bin";
 
     EXPECT_EQ(Capture(Quoted(cli) + " hex " + Quoted(file) + " --intel --bin " + Quoted(out)),
-              "Hex File Start 0x00010040 End 0x00010141\r\n0x00010040 48\r\n0x00010100 65\r\n");
+              "Hex File Start 0x00010040 End 0x00010141\n0x00010040 48\n0x00010100 65\n");
     EXPECT_EQ(ReadBytes(out), ReferenceBinary(file, true));
 
     EXPECT_EQ(Capture(Quoted(cli) + " hex " + Quoted(file) + " --intel --walk 64"),
-              "Hex File Start 0x00010040 End 0x00010141\r\n0x00010040 48\r\n0x00010100 64\r\n0x00010140 1\r\n");
+              "Hex File Start 0x00010040 End 0x00010141\n0x00010040 48\n0x00010100 64\n0x00010140 1\n");
     EXPECT_EQ(Capture(Quoted(cli) + " hex " + Quoted(file) + " --intel --align"),
-              "Hex File Start 0x00010040 End 0x00010180\r\n0x00010040 64\r\n0x00010100 128\r\n");
+              "Hex File Start 0x00010040 End 0x00010180\n0x00010040 64\n0x00010100 128\n");
 
     WriteText(m_dir / "bad.s19", "S3\r\n");
     EXPECT_EQ(RunShell(Quoted(cli) + " hex " + Quoted(m_dir / "bad.s19") + " 2>" + Quoted(m_dir / "err.txt")), 1);
-    EXPECT_EQ(ReadText(m_dir / "err.txt"), "Bad File format\n");
+    EXPECT_EQ(ReadText(m_dir / "err.txt"), "telvane-cli: " + (m_dir / "bad.s19").string() + ": Bad File format\n");
     EXPECT_EQ(RunShell(Quoted(cli) + " hex " + Quoted(file) + " --walk 48 >/dev/null 2>&1"), 2);
 }

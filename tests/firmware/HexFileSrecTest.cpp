@@ -171,9 +171,9 @@ TEST(HexFileSrec, LoadReportsFileErrors)
 
     CHexFile srec;
     EXPECT_FALSE(srec.Load(path));
-    EXPECT_EQ(srec.ErrorText(), "The system cannot find the file specified.");
+    EXPECT_EQ(srec.ErrorText(), "No such file or directory");
     EXPECT_FALSE(srec.Load(""));
-    EXPECT_EQ(srec.ErrorText(), "The system cannot find the file specified.");
+    EXPECT_EQ(srec.ErrorText(), "No such file or directory");
     // A directory opens but cannot be read.
     EXPECT_FALSE(srec.Load(dir));
     EXPECT_EQ(srec.ErrorText(), "ReadFile Error");

@@ -46,14 +46,14 @@ TEST(HexWalkCli, GranulesBeyondTheImageNeedNoMoreMemoryThanItsBlocks)
         const char* granule;
         const char* chunks;
     } cases[] = {
-        {"0x40000000", "0x00001000 17\r\n0x00002000 3\r\n"},
-        {"0x40000", "0x00001000 17\r\n0x00002000 3\r\n"},
-        {"16", "0x00001000 16\r\n0x00001010 1\r\n0x00002000 3\r\n"},
+        {"0x40000000", "0x00001000 17\n0x00002000 3\n"},
+        {"0x40000", "0x00001000 17\n0x00002000 3\n"},
+        {"16", "0x00001000 16\n0x00001010 1\n0x00002000 3\n"},
     };
     for (const auto& c : cases) {
         CommandResult r = RunCommand("ulimit -v 262144; '" + cli + "' hex '" + file + "' --walk " + c.granule);
         EXPECT_EQ(r.status, 0) << c.granule;
-        EXPECT_EQ(r.out, std::string("Hex File Start 0x00001000 End 0x00002003\r\n") + c.chunks) << c.granule;
+        EXPECT_EQ(r.out, std::string("Hex File Start 0x00001000 End 0x00002003\n") + c.chunks) << c.granule;
     }
     std::filesystem::remove(file);
 }

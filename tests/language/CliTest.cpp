@@ -29,7 +29,7 @@ TEST_F(CliTest, DecodeDumpsTheTables)
     CTempFile file("struct 0x2A {\nint v[2]; little_endian inline \"%x\"\n};\nenum M {\nA,\n};\n");
     CommandResult r = RunCli("decode " + file.Path() + " --dump");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "\r\nName=0x2A Code=0x2A size=4\r\nVI2 v 2 litle-endian inline %x \r\n\r\nEnum M\r\nA=0\r\n");
+    EXPECT_EQ(r.out, "\nName=0x2A Code=0x2A size=4\nVI2 v 2 litle-endian inline %x \n\nEnum M\nA=0\n");
     r = RunCli("decode " + file.Path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -40,13 +40,13 @@ TEST_F(CliTest, DecodeFailuresAndUsage)
     CTempFile bad("struct 1 {\nchar a\n};\n");
     CommandResult r = RunCli("decode " + bad.Path() + " 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Line 2 :Syntax Error\n");
+    EXPECT_EQ(r.out, "telvane-cli: " + bad.Path() + ": Line 2 :Syntax Error\n");
     r = RunCli("decode /nonexistent.dec 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Open File Error: /nonexistent.dec\n");
+    EXPECT_EQ(r.out, "telvane-cli: Open File Error: /nonexistent.dec\n");
     EXPECT_EQ(RunCli("decode 2>/dev/null").status, 2);
     EXPECT_EQ(RunCli("decode a.dec --bogus 2>/dev/null").status, 2);
-    EXPECT_EQ(RunCli("decode a.dec --code 1 2>/dev/null").status, 2);
+    EXPECT_EQ(RunCli("decode a.dec --bytes 01 2>/dev/null").status, 2);
     EXPECT_EQ(RunCli("decode " + kExamples + "Cb_v126.dec --code 0x13 --bytes 'F 00' 2>/dev/null").status, 2);
     // The command file needs shared codes.
     EXPECT_EQ(RunCli("decode " + kExamples + "Cb_v126_cmd.dec 2>/dev/null").status, 1);
@@ -58,15 +58,15 @@ TEST_F(CliTest, DecodeBytes)
     const std::string reply = kExamples + "Cb_v126.dec";
     CommandResult r = RunCli("decode " + reply + " --code 0xBE61 --bytes '00 00 00 37 30 16'");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "status=0x0000\r\nflash_id=0x373016\r\n");
+    EXPECT_EQ(r.out, "status=0x0000\nflash_id=0x373016\n");
     r = RunCli("decode " + reply + " --code 252 --bytes 'ED'");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "command=ACK_PROTECT_FLASH\r\nresult=0\r\nWARNING invalid size: codesize=2 rxsize=1\r\n");
+    EXPECT_EQ(r.out, "command=ACK_PROTECT_FLASH\nresult=0\nWARNING invalid size: codesize=2 rxsize=1\n");
     r = RunCli("decode " + reply + " --code 0xC4 --bytes '01 19 03 3412 0100 0200 0300 0400 05000000 FF'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
-              "version_major=1\r\nversion_minor=25\r\nnode=3\r\ndestination=0x1234\r\nadc=1,2,3,4\r\n"
-              "rx_count=5\r\nWARNING invalid size: codesize=17 rxsize=18\r\n");
+              "version_major=1\nversion_minor=25\nnode=3\ndestination=0x1234\nadc=1,2,3,4\n"
+              "WARNING invalid size: codesize=13 rxsize=18\n");
     r = RunCli("decode " + reply + " --code 0x77 --bytes '' 2>&1");
     EXPECT_EQ(r.status, 1);
 }
@@ -102,8 +102,8 @@ TEST_F(CliTest, EncodeCommands)
     EXPECT_EQ(RunCli("encode " + zero.Path() + " --command 0x100").out, "01\n");
 
     CommandResult r = RunCli("encode " + commands + " --command Nope 2>&1");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("unknown command Nope"), std::string::npos);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find(commands + ": no command Nope"), std::string::npos);
     EXPECT_EQ(RunCli("encode " + commands + " --command Reset 1 2>/dev/null").status, 2);
     EXPECT_EQ(RunCli("encode " + commands + " Status 2>/dev/null").status, 2);
 }

@@ -18,24 +18,27 @@ TEST(CliSettings, SendAndCanTreatSettingsAlike)
     };
     const Case cases[] = {
         {"send", "IOType=\"TCP/IP Port\"", "--raw EA"},
-        {"can", "CANIOType=\"CAN Port Node\"", "--id 1,2 1"},
+        {"can", "CANIOType=\"CAN Port Node\"", "--id 1,2 01"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         const std::string cli = TelvaneCli() + " " + c.command + " ";
+        const std::string kind = std::string(c.command) == "send" ? "crate" : "can";
         CommandResult r = RunCommand(cli + "--set " + c.linkType + " --set Bogus=1 " + c.tail + " 2>&1");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, std::string("telvane-cli ") + c.command + ": unknown setting 'Bogus'\n");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.rfind("telvane-cli: unknown setting 'Bogus' (telvane-cli settings " + kind + " lists them)\n",
+                              0),
+                  0u)
+            << r.out;
 
         r = RunCommand(cli + "--set " + c.linkType + " --set port=abc " + c.tail + " 2>&1");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, std::string("telvane-cli ") + c.command + ": setting \"Port\" refused the value \"abc\"\n")
-            << "names in any case; a value that is no number is refused";
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.rfind("telvane-cli: setting \"Port\" refused the value \"abc\" (number 0..65535)\n", 0), 0u)
+            << "names in any case; a value that is no number is refused: " << r.out;
 
         r = RunCommand(cli + "--set Port " + c.tail + " 2>&1");
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.out.rfind(std::string("telvane-cli ") + c.command + ": expected NAME=VALUE, got 'Port'\n", 0), 0u)
-            << r.out;
+        EXPECT_EQ(r.out.rfind("telvane-cli: --set: expected NAME=VALUE, got 'Port'\n", 0), 0u) << r.out;
 
         // A choice by its option name, then the port as a hexadecimal
         // number: the settings are taken and the open is what fails.

@@ -144,7 +144,7 @@ TEST_P(FlashTest, BadImagesAndNodesEndBeforeAnythingIsSent)
 {
     OpenMonitor();
     EXPECT_FALSE(monitor->Update(NodeFlashJob{dir.File("missing.hex"), 5, false}));
-    EXPECT_EQ(out->Text(), "Reading hex file " + dir.File("missing.hex") + "\r\nError read hex file: The system cannot find the file specified.\r\n");
+    EXPECT_EQ(out->Text(), "Reading hex file " + dir.File("missing.hex") + "\r\nError read hex file: No such file or directory\r\n");
     out->Clear();
     EXPECT_FALSE(monitor->Update(Job({{0x1000, Pattern(64, 1)}}, -1)));
     EXPECT_EQ(out->Text(), "Invalid Node number\r\n");

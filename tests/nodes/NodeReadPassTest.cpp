@@ -73,8 +73,8 @@ TEST_P(ReadPassTest, FullPassReadsEveryNodeAndSkipsTheConnectionNodesErrors)
         EXPECT_EQ(node(3).MessageCount(), 0);
         EXPECT_EQ(result.failures, 2);
         EXPECT_EQ(result.refused, 2);
-        EXPECT_TRUE(out->Has("node=3: Error RdDac() ->87\nThe parameter is incorrect.\n")) << text;
-        EXPECT_TRUE(out->Has("node=3: Error LatchUp() ->87\nThe parameter is incorrect.\n")) << text;
+        EXPECT_TRUE(out->Has("node=3: Error RdDac() ->87\nInvalid argument\n")) << text;
+        EXPECT_TRUE(out->Has("node=3: Error LatchUp() ->87\nInvalid argument\n")) << text;
     } else {
         EXPECT_EQ(result.failures, 0) << text;
         EXPECT_EQ(data.nodes[9].analog.mask, 0b1011) << "node 9 is read over the bus";
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(BothPaths, ReadPassTest, ::testing::Values(CanPath::Cra
 
 TEST(NodeReadPass, FailedGetNodeEndsThePassAndKeepsTheFlags)
 {
-    CCaptureOut out;
+    CCapturedOut out;
     auto link = std::make_unique<CPortCAN_All>();
     CNodeChannel channel(*link);
     CNodePassFlags flags;
@@ -203,7 +203,7 @@ TEST(NodeReadPass, FailedGetNodeEndsThePassAndKeepsTheFlags)
     NodeMonitorData data;
     const NodePassResult result = RunNodeReadPass(channel, data, flags, out, nullptr);
     EXPECT_FALSE(result.ran);
-    EXPECT_EQ(out.Text(), "Error GetNode() ->87\nThe parameter is incorrect.\n");
+    EXPECT_EQ(out.Text(), "Error GetNode() ->87\nInvalid argument\n");
     EXPECT_EQ(flags.Pending(), unsigned(CNodePassFlags::ClearHistograms));
 }
 

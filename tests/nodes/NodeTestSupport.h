@@ -11,6 +11,7 @@
 #include "base/StdOut.h"
 #include "nodes/NodeMonitor.h"
 #include "sim/SimCanSystem.h"
+#include "support/CapturedOut.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -32,53 +33,6 @@ inline std::string PathName(const ::testing::TestParamInfo<CanPath>& info)
 {
     return info.param == CanPath::Crate ? "ThroughCrate" : "ThroughGateway";
 }
-
-// Keeps every print; safe for prints from several threads.
-class CCaptureOut : public CStdOut {
-public:
-    int PrintV(const char* format, va_list args) override
-    {
-        char buffer[1024];
-        const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-        std::lock_guard lock(m_lock);
-        m_text += buffer;
-        return n;
-    }
-    std::string Text() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-    void Clear()
-    {
-        std::lock_guard lock(m_lock);
-        m_text.clear();
-    }
-    size_t Count(const std::string& piece) const
-    {
-        const std::string text = Text();
-        size_t n = 0;
-        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
-            ++n;
-        return n;
-    }
-    bool Has(const std::string& piece) const { return Count(piece) > 0; }
-    // Waits up to ms for a piece of text to appear.
-    bool WaitFor(const std::string& piece, int ms) const
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!Has(piece)) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::string m_text;
-};
 
 // An Intel HEX file of the given blocks (address, bytes), 16 bytes a record.
 inline void WriteIntelHex(const std::string& path, const std::map<uint32_t, Bytes>& blocks)
@@ -138,7 +92,7 @@ protected:
         ASSERT_TRUE(crates->Start());
         can = std::make_unique<CSimCanSystem>(*crates, SimCanConfig{{{kController, kConnectionNode}}});
         ASSERT_TRUE(can->Start());
-        out = std::make_unique<CCaptureOut>();
+        out = std::make_unique<CCapturedOut>();
         monitor = std::make_unique<CNodeMonitor>(*out);
         monitor->SetResetWaitMs(100);
     }
@@ -175,6 +129,6 @@ protected:
 
     std::unique_ptr<CSimSystem> crates;
     std::unique_ptr<CSimCanSystem> can;
-    std::unique_ptr<CCaptureOut> out;
+    std::unique_ptr<CCapturedOut> out;
     std::unique_ptr<CNodeMonitor> monitor;
 };

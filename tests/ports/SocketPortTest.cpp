@@ -51,8 +51,8 @@ TEST(SocketPort, FailedConnectsLeaveAMappedErrorWithItsText)
         const char* text;
     } cases[] = {
         {"127.0.0.1", FreePort(), err::ConnRefused,
-         "Open Error: ->10061\nNo connection could be made because the target machine actively refused it.\n"},
-        {"", 80, err::HostNotFound, "Open Error: ->11001\nNo such host is known.\n"},
+         "Open Error: ->10061\nConnection refused\n"},
+        {"", 80, err::HostNotFound, "Open Error: ->11001\nName or service not known\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host);

@@ -8,6 +8,7 @@
 #include "links/PortMCSim.h"
 #include "ports/PortTestUtil.h"
 #include "relay/RelayServer.h"
+#include "support/CapturedOut.h"
 
 #include <condition_variable>
 #include <cstdarg>
@@ -22,47 +23,6 @@ namespace relaytest {
 using porttest::Clock;
 using porttest::Fd;
 using porttest::msSince;
-
-// Collects printed text; Wait blocks until a piece of text has appeared.
-class CaptureOut : public CStdOut {
-public:
-    int PrintV(const char* format, va_list args) override
-    {
-        char buffer[4096];
-        const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-        {
-            std::lock_guard g(m_lock);
-            m_text += buffer;
-        }
-        m_changed.notify_all();
-        return n;
-    }
-    std::string Text()
-    {
-        std::lock_guard g(m_lock);
-        return m_text;
-    }
-    bool Wait(const std::string& piece, int timeoutMs = 3000)
-    {
-        std::unique_lock g(m_lock);
-        return m_changed.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return m_text.find(piece) != std::string::npos; });
-    }
-    // How often a piece occurs.
-    size_t Count(const std::string& piece)
-    {
-        std::lock_guard g(m_lock);
-        size_t n = 0;
-        for (size_t at = m_text.find(piece); at != std::string::npos; at = m_text.find(piece, at + 1))
-            ++n;
-        return n;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::string m_text;
-};
 
 // Client events as lines: "added A", "refused A: why", "closed A: why", "removed A", "stop".
 class EventLog : public CRelayObserver {
@@ -196,7 +156,7 @@ protected:
     }
 
     CSimSystem sim{testCrates()};
-    CaptureOut out;
+    CCapturedOut out;
     EventLog events;
     std::unique_ptr<CRelayServer> server;
     uint16_t port = 0;

@@ -83,7 +83,7 @@ TEST(SpyDistribution, ReadyRecordsGoToTheSentListAndLongChunksKeepTheirFirstByte
 TEST_F(RelayTest, TwoSpiesSeeEveryRecordInTheSameOrder)
 {
     StartRelay(CPortMC_All::kTcp);
-    CaptureOut textA, textB;
+    CCapturedOut textA, textB;
     auto spyA = std::make_unique<CSpy>(textA), spyB = std::make_unique<CSpy>(textB);
     ASSERT_TRUE(spyA->LoadDecodeFile(kDecodeFile));
     spyA->Watch(&server->Spies());
@@ -135,17 +135,17 @@ TEST_F(RelayTest, TwoSpiesSeeEveryRecordInTheSameOrder)
 TEST_F(RelayTest, SpyWithPrintTxOffShowsRepliesUntilTurnedOn)
 {
     StartRelay(CPortMC_All::kPrimary);
-    CaptureOut text;
+    CCapturedOut text;
     auto spy = std::make_unique<CSpy>(text);
     spy->SetDecode(false);
     spy->SetPrint(true, false);
     spy->Watch(&server->Spies());
     Fd c = Connect();
     Exchange(c, kStatus);
-    ASSERT_TRUE(text.Wait("RX->EC "));
+    ASSERT_TRUE(text.WaitFor("RX->EC "));
     spy->SetPrint(true, true);
     Exchange(c, kStatus);
-    ASSERT_TRUE(text.Wait("TX->EC 01 EA \r\n"));
+    ASSERT_TRUE(text.WaitFor("TX->EC 01 EA \r\n"));
     spy.reset();
     EXPECT_EQ(text.Count("TX->"), 1u) << "commands appear only from the change on";
     EXPECT_EQ(text.Count("RX->"), 2u);
@@ -209,7 +209,7 @@ TEST_F(RelayTest, FullSpyRingHoldsUpTheLinkWithoutLosingARecord)
 
 TEST(Spy, DecodeFileLoadTextsAndChangeWatch)
 {
-    CaptureOut text;
+    CCapturedOut text;
     CSpy spy(text);
     EXPECT_FALSE(spy.LoadDecodeFile("/nonexistent/relay.dec"));
     EXPECT_EQ(text.Text().rfind("Reading decode file /nonexistent/relay.dec\r\nRead Fail: ", 0), 0u);

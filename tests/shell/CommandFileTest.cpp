@@ -1,5 +1,5 @@
-#include "base/StdOut.h"
 #include "shell/CommandFile.h"
+#include "support/CapturedOut.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -11,18 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-class CStringOut : public CStdOut {
-public:
-    int PrintV(const char* format, va_list args) override
-    {
-        char buf[4096];
-        int n = std::vsnprintf(buf, sizeof buf, format, args);
-        text += buf;
-        return n;
-    }
-    std::string text;
-};
 
 const char* kSmallFile = "#define Ping 0x10\n#define echo 0x11\nstruct Ping {\n char n;\n};\nstruct echo {\n char n;\n};\n";
 
@@ -45,9 +33,9 @@ TEST(CommandFile, LoadPrintsItsProgressAndWatchesTheFile)
     std::ofstream(path) << kSmallFile;
     CCommandFile file;
     file.SetPath(path);
-    CStringOut out;
+    CCapturedOut out;
     ASSERT_TRUE(file.Load(out));
-    EXPECT_EQ(out.text, "Loading Commands file: " + path + "\r\nRead Commands Success\r\n");
+    EXPECT_EQ(out.Text(), "Loading Commands file: " + path + "\r\nRead Commands Success\r\n");
     EXPECT_EQ(file.Tables().Structs().size(), 2u);
     EXPECT_TRUE(file.IsWatching());
 
@@ -69,26 +57,26 @@ TEST(CommandFile, FailedLoadPrintsTheCompilerMessageAndEmptiesTheTables)
     std::ofstream(good) << kSmallFile;
     std::ofstream(bad) << "struct Ping {\n char n\n";
     CCommandFile file;
-    CStringOut out;
+    CCapturedOut out;
     file.SetPath(good);
     ASSERT_TRUE(file.Load(out));
-    out.text.clear();
+    out.Clear();
 
     file.SetPath(bad);
     EXPECT_FALSE(file.Load(out));
-    EXPECT_EQ(out.text.rfind("Loading Commands file: " + bad + "\r\n", 0), 0u) << out.text;
-    EXPECT_EQ(out.text.find("Read Commands Success"), std::string::npos);
-    EXPECT_GT(out.text.size(), ("Loading Commands file: " + bad + "\r\n\r\n").size());
-    EXPECT_EQ(out.text.substr(out.text.size() - 2), "\r\n");
+    EXPECT_EQ(out.Text().rfind("Loading Commands file: " + bad + "\r\n", 0), 0u) << out.Text();
+    EXPECT_EQ(out.Text().find("Read Commands Success"), std::string::npos);
+    EXPECT_GT(out.Text().size(), ("Loading Commands file: " + bad + "\r\n\r\n").size());
+    EXPECT_EQ(out.Text().substr(out.Text().size() - 2), "\r\n");
     EXPECT_TRUE(file.Tables().Structs().empty());
     EXPECT_FALSE(file.IsLoaded());
     EXPECT_FALSE(file.IsWatching());
     EXPECT_EQ(CommandListNames(file.IsLoaded() ? &file.Tables() : nullptr), std::vector<std::string>{kRawCommandName});
 
-    out.text.clear();
+    out.Clear();
     file.SetPath(dir.File("missing.dec"));
     EXPECT_FALSE(file.Load(out));
-    EXPECT_NE(out.text.find("Open File Error: " + dir.File("missing.dec") + "\r\n"), std::string::npos) << out.text;
+    EXPECT_NE(out.Text().find("Open File Error: " + dir.File("missing.dec") + "\r\n"), std::string::npos) << out.Text();
 }
 
 TEST(CommandFile, DebugDumpGoesToTheSameOutput)
@@ -98,11 +86,11 @@ TEST(CommandFile, DebugDumpGoesToTheSameOutput)
     std::ofstream(path) << kSmallFile;
     CCommandFile file;
     file.SetPath(path);
-    CStringOut plain, debug;
+    CCapturedOut plain, debug;
     ASSERT_TRUE(file.Load(plain));
     ASSERT_TRUE(file.Load(debug, true));
-    EXPECT_GT(debug.text.size(), plain.text.size());
-    EXPECT_NE(debug.text.find("Ping"), std::string::npos);
+    EXPECT_GT(debug.Text().size(), plain.Text().size());
+    EXPECT_NE(debug.Text().find("Ping"), std::string::npos);
 }
 
 TEST(CommandFile, RelativePathBecomesAbsoluteOnlyWhenTheFileExists)
@@ -125,7 +113,7 @@ TEST(CommandFile, CommandListStartsWithRawCommandAndSortsIgnoringCase)
     std::ofstream(path) << kSmallFile;
     CCommandFile file;
     file.SetPath(path);
-    CStringOut out;
+    CCapturedOut out;
     ASSERT_TRUE(file.Load(out));
     auto names = CommandListNames(&file.Tables());
     EXPECT_EQ(names, (std::vector<std::string>{kRawCommandName, "echo", "Ping"}));

@@ -9,6 +9,7 @@
 #include "relay/ui/RelayWindows.h"
 #include "shell/ui/MainFrame.h"
 #include "shell/ui/QtSettings.h"
+#include "shell/SelfUpdate.h"
 #include "shell/ui/TelvaneApp.h"
 
 #include "Screenshots.h"
@@ -16,15 +17,29 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so that they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kStartUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("%s\n", AboutText(ThisProgramVersion()).c_str());
+            return 0;
+        }
+    }
     RaiseOpenFileLimit();
     RemoveTempFilesOnTermination();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Belmora");
     QApplication::setApplicationName("Telvane");
+    // Desktops match the windows to telvane.desktop by this name.
+    QApplication::setDesktopFileName("telvane");
     _STARTOPTIONS options = ParseStartOptions(QApplication::arguments());
     if (!options.ok) {
         std::fprintf(stderr, "%s\n", qPrintable(options.error));

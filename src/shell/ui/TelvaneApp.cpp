@@ -5,6 +5,13 @@
 #include "shell/SettingsStore.h"
 #include "shell/ui/MainFrame.h"
 
+const char kStartUsage[] =
+    "usage: telvane [--settings FILE] [--command-file FILE] [--screenshots DIR]\n"
+    "  --settings FILE      settings file (default $XDG_CONFIG_HOME/Belmora/Telvane.ini)\n"
+    "  --command-file FILE  command file for the command windows (default the stored one)\n"
+    "  --screenshots DIR    save pictures of the windows in DIR, then end\n"
+    "  --help, --version    this text; the program's version\n";
+
 _STARTOPTIONS ParseStartOptions(const QStringList& arguments)
 {
     _STARTOPTIONS options;
@@ -18,9 +25,7 @@ _STARTOPTIONS ParseStartOptions(const QStringList& arguments)
             *value = arguments[++i];
         } else {
             options.ok = false;
-            options.error = QString("bad argument %1\nusage: telvane [--settings FILE] [--command-file FILE] "
-                                    "[--screenshots DIR]")
-                                .arg(a);
+            options.error = QString("bad argument %1\n%2").arg(a, QString(kStartUsage).trimmed());
             return options;
         }
     }

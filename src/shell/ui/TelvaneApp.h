@@ -25,6 +25,9 @@ struct _STARTOPTIONS {
 // telvane [--settings FILE] [--command-file FILE] [--screenshots DIR]
 _STARTOPTIONS ParseStartOptions(const QStringList& arguments);
 
+// The usage line and a line per option, for --help and bad arguments.
+extern const char kStartUsage[];
+
 class CTelvaneApp {
 public:
     CTelvaneApp(CSettingsBackend& settings, const CToolWindowRegistry& registry);

@@ -395,7 +395,7 @@ void ZOraWindowTest::badStoredListeningRulesKeepTheServerClosed()
     const Case cases[] = {
         {"ZOraPort", "", 70000, "ZOraPort 70000 is no TCP port\r\n"},
         {"AllowClients", "10.0.0.0/8, 10.1.2.3/16", 0, "AllowClients: invalid network '10.1.2.3/16'\r\n"},
-        {"BindAddress", "localhost", 0, "Open Error: ->87\r\nThe parameter is incorrect.\r\n"},
+        {"BindAddress", "localhost", 0, "Open Error: ->87\r\nInvalid argument\r\n"},
     };
     for (const Case& c : cases) {
         CTempDir dir;
