@@ -7,7 +7,8 @@
 // first; the result is the median of the per-round ratios console / send.
 // Goal: at least 0.8.
 //
-// Usage: bench_console_path [ROUNDS [REQUESTS]]
+// Usage: bench_console_path [ROUNDS [REQUESTS [console|send]]]; with a
+// path named, only that one runs (for profiling it alone).
 
 #include "console/ConnectionEngine.h"
 #include "language/VaCompiler.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -59,7 +61,8 @@ void configure(CPortMC_All& link, CSimSystem& sim, int ioType)
 
 // Requests per second through the connection engine as the console drives
 // it: requests queued while the send queue has room, and one thread that
-// prints the box's records and takes the replies. 0 on failure.
+// prints the box's records and takes the replies, woken by the replies
+// while they are due. 0 on failure.
 double consolePath(CSimSystem& sim, int ioType, int requests)
 {
     Quiet quiet;
@@ -88,16 +91,19 @@ double consolePath(CSimSystem& sim, int ioType, int requests)
             engine->Queue(&replyWriter, request);
             ++queued;
         }
-        WaitForAny({CWaitItem::Of(box.Queue().DataEvent()), CWaitItem::Of(replies.DataEvent()),
-                    CWaitItem::Of(engine->QueueSpaceEvent())},
-                   5000);
+        // While replies are due they wake the loop, and the records that
+        // came with them are printed in one batch.
+        if (answered < queued)
+            WaitForAny({CWaitItem::Of(replies.DataEvent())}, 10);
+        else
+            WaitForAny({CWaitItem::Of(box.Queue().DataEvent()), CWaitItem::Of(engine->QueueSpaceEvent())}, 5000);
         box.Drain();
         std::fflush(nullSink());
-        _MCDATA reply;
-        while (replies.TryRead(reply)) {
-            failed = failed || reply.status != 0;
-            ++answered;
-        }
+        _MCDATA batch[CConnectionEngine::kSendQueueSlots + 1];
+        const size_t n = replies.TryRead(batch, std::size(batch));
+        for (size_t i = 0; i < n; ++i)
+            failed = failed || batch[i].status != 0;
+        answered += static_cast<int>(n);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     engine->Disconnect();
@@ -151,8 +157,9 @@ int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
     const int requests = argc > 2 ? std::atoi(argv[2]) : 300;
-    if (rounds < 1 || requests < 1) {
-        std::fprintf(stderr, "usage: bench_console_path [ROUNDS [REQUESTS]]\n");
+    const std::string only = argc > 3 ? argv[3] : "";
+    if (rounds < 1 || requests < 1 || (only != "" && only != "console" && only != "send")) {
+        std::fprintf(stderr, "usage: bench_console_path [ROUNDS [REQUESTS [console|send]]]\n");
         return 2;
     }
 
@@ -178,8 +185,12 @@ int main(int argc, char** argv)
     for (const auto& [name, ioType] : paths) {
         std::vector<double> console, send, ratios;
         for (int round = 0; round < rounds; ++round) {
-            double c, s;
-            if (round % 2 == 0) {
+            double c = 1, s = 1;
+            if (only == "console") {
+                c = consolePath(sim, ioType, requests);
+            } else if (only == "send") {
+                s = sendPath(sim, ioType, requests, decoder);
+            } else if (round % 2 == 0) {
                 c = consolePath(sim, ioType, requests);
                 s = sendPath(sim, ioType, requests, decoder);
             } else {

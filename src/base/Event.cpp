@@ -87,8 +87,9 @@ int WaitForAny(std::span<const CWaitItem> items, int timeoutMs)
         for (size_t i = 0; i < items.size(); ++i) {
             if (!fds[i].revents)
                 continue;
-            // Another waiter may have taken an auto-reset event first.
-            if (items[i].event && !items[i].event->TryConsume())
+            // Another waiter may have taken an auto-reset event first; a
+            // manual-reset one was set when poll looked, which is enough.
+            if (items[i].event && !items[i].event->isManualReset() && !items[i].event->TryConsume())
                 continue;
             return static_cast<int>(i);
         }

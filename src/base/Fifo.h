@@ -52,7 +52,8 @@ public:
                 std::lock_guard lock(m_lock);
                 if (m_closed)
                     return written;
-                size_t room = Capacity() - countLocked();
+                const size_t held = countLocked();
+                size_t room = Capacity() - held;
                 if (room > 0) {
                     size_t n = std::min(room, count - written);
                     for (size_t i = 0; i < n; ++i) {
@@ -60,9 +61,12 @@ public:
                         m_write = nextIndex(m_write);
                     }
                     written += n;
+                    // The events change only when the state they show does:
+                    // each change is a system call.
                     if (n == room)
                         m_spaceEvent.Reset();
-                    m_dataEvent.Set();
+                    if (held == 0)
+                        m_dataEvent.Set();
                     m_notifier.Written();
                     continue;
                 }
@@ -139,12 +143,15 @@ private:
 
     size_t takeLocked(T* items, size_t max)
     {
+        const bool wasFull = countLocked() == Capacity();
         size_t n = 0;
         while (n < max && m_read != m_write) {
             items[n++] = m_ring[m_read];
             m_read = nextIndex(m_read);
         }
-        if (n > 0)
+        if (n == 0)
+            return 0;
+        if (wasFull)
             m_spaceEvent.Set();
         if (m_read == m_write)
             m_dataEvent.Reset();

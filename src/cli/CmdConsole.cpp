@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <deque>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -25,6 +26,7 @@ namespace {
 constexpr int kOpenWaitMs = 10000;
 constexpr int kPollMs = 1000;
 constexpr int kAbortRepeatMs = 100;
+constexpr int kBatchMs = 10;
 
 CEvent* s_interrupt = nullptr;
 
@@ -91,19 +93,30 @@ public:
             if (finished())
                 return m_allGood && !m_interrupted;
 
-            std::vector<CWaitItem> items{CWaitItem::Of(m_engine.Box().Queue().DataEvent()),
-                                         CWaitItem::Of(m_replies.DataEvent())};
+            // While replies are due, each wakes the loop, which prints the
+            // records that came before it in one batch and queues the next
+            // lines. Otherwise the records and the queue's room wake it.
+            const bool repliesDue = !m_awaited.empty();
+            std::vector<CWaitItem> items{CWaitItem::Of(m_replies.DataEvent())};
+            if (!repliesDue)
+                items.push_back(CWaitItem::Of(m_engine.Box().Queue().DataEvent()));
             int stdinItem = -1;
             if (!m_interrupted)
                 items.push_back(CWaitItem::Of(m_interrupt));
-            if (hasLine())
-                items.push_back(CWaitItem::Of(m_engine.QueueSpaceEvent()));
-            else if (!m_endOfInput) {
+            if (hasLine()) {
+                if (!repliesDue)
+                    items.push_back(CWaitItem::Of(m_engine.QueueSpaceEvent()));
+            } else if (!m_endOfInput) {
                 stdinItem = static_cast<int>(items.size());
                 items.push_back(CWaitItem::Fd(STDIN_FILENO, POLLIN));
             }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now()).count();
-            const int waitMs = m_interrupted ? kAbortRepeatMs : static_cast<int>(std::max<int64_t>(left, 0));
+            int waitMs = m_interrupted ? kAbortRepeatMs : static_cast<int>(std::max<int64_t>(left, 0));
+            // Records that come without a reply (requests without Wait
+            // Reply, frames the crate sends by itself) must not fill the
+            // box while the loop sleeps.
+            if (repliesDue)
+                waitMs = std::min(waitMs, kBatchMs);
             const int woken = WaitForAny(items, waitMs);
             if (m_interrupt.IsSet() && !m_interrupted)
                 interrupt();
@@ -184,11 +197,12 @@ private:
     void printOutput()
     {
         m_engine.Box().Drain();
-        _MCDATA reply;
-        while (!m_awaited.empty() && m_replies.TryRead(reply)) {
+        _MCDATA replies[kReplySlots];
+        const size_t n = m_replies.TryRead(replies, std::min(std::size(replies), m_awaited.size()));
+        for (size_t i = 0; i < n; ++i) {
             const Awaited a = m_awaited.front();
             m_awaited.pop_front();
-            report(a, reply.status);
+            report(a, replies[i].status);
         }
         FlushOut();
     }

@@ -31,7 +31,11 @@ CConnectionEngine::~CConnectionEngine()
     // Whoever drains the box may be the one destroying it: a link thread
     // must not stay blocked on a full box while it is joined.
     m_box.Queue().Close();
-    m_stopEvent.Set();
+    {
+        std::lock_guard lock(m_pendingLock);
+        m_pending.stopping = true;
+    }
+    m_pendingChanged.notify_all();
     m_sendQueue.Close();
     m_sendQueue.Notifier().Stop();
     m_link.Close();
@@ -259,22 +263,47 @@ void CConnectionEngine::releaseReceived()
 
 void CConnectionEngine::ReceiveHook(CPortMC*, void* context) { static_cast<CConnectionEngine*>(context)->ReceiveStep(); }
 
+void CConnectionEngine::AbortWait()
+{
+    {
+        std::lock_guard lock(m_pendingLock);
+        m_pending.aborted = true;
+    }
+    m_pendingChanged.notify_all();
+}
+
 CFifoWr<_MCDATA>* CConnectionEngine::takePendingWriter()
 {
     std::lock_guard lock(m_pendingLock);
     CFifoWr<_MCDATA>* writer = m_pending.writer;
-    m_pending.writer = nullptr;
-    m_pending.event = nullptr;
-    m_pending.expected = kNothingAwaited;
+    clearPendingLocked();
     return writer;
+}
+
+void CConnectionEngine::clearPendingLocked()
+{
+    m_pending.writer = nullptr;
+    m_pending.expected = kNothingAwaited;
 }
 
 void CConnectionEngine::clearPending()
 {
     std::lock_guard lock(m_pendingLock);
-    m_pending.writer = nullptr;
-    m_pending.event = nullptr;
-    m_pending.expected = kNothingAwaited;
+    clearPendingLocked();
+}
+
+CConnectionEngine::WaitEnd CConnectionEngine::waitForReply(int timeoutMs)
+{
+    std::unique_lock lock(m_pendingLock);
+    auto ended = [this] { return m_pending.stopping || m_pending.replied || m_pending.aborted; };
+    if (timeoutMs < 0)
+        m_pendingChanged.wait(lock, ended);
+    else if (!m_pendingChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended))
+        return WaitEnd::TimedOut;
+    // A reply that came as the wait was aborted still counts as the reply.
+    if (m_pending.stopping)
+        return WaitEnd::Stopping;
+    return m_pending.replied ? WaitEnd::Replied : WaitEnd::Aborted;
 }
 
 void CConnectionEngine::deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record)
@@ -291,11 +320,10 @@ void CConnectionEngine::SendStep(_TXDATA& request)
     {
         std::lock_guard lock(m_pendingLock);
         if (await) {
-            m_replyEvent.Reset();
-            m_abortEvent.Reset();
+            m_pending.replied = false;
+            m_pending.aborted = false;
             const uint8_t sequence = m_pending.sequence++;
             m_pending.writer = request.replyWriter;
-            m_pending.event = &m_replyEvent;
             m_pending.expected = sequence;
             std::memmove(r.bytes + 2, r.bytes, static_cast<size_t>(std::min(count, 254)));
             r.bytes[0] = mcframe::kHeader;
@@ -303,9 +331,7 @@ void CConnectionEngine::SendStep(_TXDATA& request)
             // Too long for any link: the link refuses it with 87.
             count = std::min(count + 2, static_cast<int>(sizeof r.bytes));
         } else {
-            m_pending.writer = nullptr;
-            m_pending.event = nullptr;
-            m_pending.expected = kNothingAwaited;
+            clearPendingLocked();
         }
     }
 
@@ -325,19 +351,17 @@ void CConnectionEngine::SendStep(_TXDATA& request)
     int waitMs = timeoutMs;
     if (waitMs >= 0 && m_link.GetIOType() == CPortMC_All::kTcp)
         waitMs = static_cast<int>(std::min<int64_t>(INT_MAX, int64_t{waitMs} + linkInt(CPortMC_Tcp::kTimeout)));
-    const int woken = WaitForAny(
-        {CWaitItem::Of(m_replyEvent), CWaitItem::Of(m_abortEvent), CWaitItem::Of(m_stopEvent)}, waitMs);
+    const WaitEnd end = waitForReply(waitMs);
     // Going away: the requester is not waited on any more.
-    if (woken == 2) {
+    if (end == WaitEnd::Stopping) {
         clearPending();
         return;
     }
-    if (woken != 0) {
+    if (end != WaitEnd::Replied) {
         if (CFifoWr<_MCDATA>* writer = takePendingWriter()) {
             _MCDATA ended;
             ended.direction = _MCDATA::kReceived;
-            ended.status = woken == kWaitTimeout || woken == kWaitFailed ? _MCDATA::kReplyTimeout
-                                                                       : _MCDATA::kReplyAborted;
+            ended.status = end == WaitEnd::TimedOut ? _MCDATA::kReplyTimeout : _MCDATA::kReplyAborted;
             deliver(writer, ended);
         }
     }
@@ -364,6 +388,7 @@ void CConnectionEngine::ReceiveStep()
 
     _MCDATA reply = frame;
     CFifoWr<_MCDATA>* writer = nullptr;
+    bool wake = false;
     {
         std::lock_guard lock(m_pendingLock);
         bool ends = frame.status != _MCDATA::kGood;
@@ -374,14 +399,15 @@ void CConnectionEngine::ReceiveStep()
             ends = frame.bytes[1] == m_pending.expected;
         }
         if (ends) {
+            wake = m_pending.expected >= 0;
             writer = m_pending.writer;
-            if (m_pending.event)
-                m_pending.event->Set();
             m_pending.writer = nullptr;
-            m_pending.event = nullptr;
             m_pending.expected = kMatched;
+            m_pending.replied = wake;
         }
     }
+    if (wake)
+        m_pendingChanged.notify_all();
     // Delivered outside the lock: a requester slow to read its replies must
     // not hold up the send step.
     deliver(writer, reply);

@@ -64,7 +64,7 @@ public:
     // false only while the engine is being destroyed.
     bool Queue(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request);
     // Ends the reply wait in progress with status -3.
-    void AbortWait() { m_abortEvent.Set(); }
+    void AbortWait();
     // Takes the requests still waiting in the send queue out unsent, oldest
     // first; nothing is delivered for them.
     std::vector<_TXDATA> DropQueued();
@@ -111,12 +111,18 @@ public:
     std::atomic<uint32_t>& RxCounter() { return m_rxBytes; }
 
 private:
+    // The reply and abort "events" are flags under the pending-reply mutex
+    // with one condition variable: the hand-over to the send step costs no
+    // system call unless it actually sleeps.
     struct Pending {
         CFifoWr<_MCDATA>* writer = nullptr;
-        CEvent* event = nullptr;
         int expected = kNothingAwaited;
         uint8_t sequence = 0;
+        bool replied = false;
+        bool aborted = false;
+        bool stopping = false;
     };
+    enum class WaitEnd { Replied, Aborted, TimedOut, Stopping };
     static constexpr int kNothingAwaited = -1;
     static constexpr int kMatched = -2;
 
@@ -133,7 +139,9 @@ private:
     void ReceiveStep();
     // The reply writer still waiting, taken out of the pending state.
     CFifoWr<_MCDATA>* takePendingWriter();
+    void clearPendingLocked();
     void clearPending();
+    WaitEnd waitForReply(int timeoutMs);
     void deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record);
     int32_t linkInt(int32_t id);
     std::string linkText(int32_t id);
@@ -152,9 +160,7 @@ private:
 
     std::mutex m_pendingLock;
     Pending m_pending;
-    CEvent m_replyEvent{true, false};
-    CEvent m_abortEvent{true, false};
-    CEvent m_stopEvent{true, false};
+    std::condition_variable m_pendingChanged;
 
     std::atomic<bool> m_opened{false};
     bool m_lastPollOpen = false;

@@ -4,16 +4,13 @@
 // subscriber of its direction and blocks while a subscriber's queue is
 // full, so that no subscriber loses a record.
 //
-// Threads: any. Each list has its own mutex, taken before a subscriber's
-// writer and held while a post writes, so once Remove returns the writer
-// is no longer touched. A subscriber's queue must be drained by a thread
-// that never waits on this tap.
+// Threads: any. Each list has its own mutex, held while a post writes, so
+// once Remove returns the writer is no longer touched. A post waiting on a
+// full queue lets Add and Remove through, so a subscriber may leave while
+// its own queue is full.
 
-#include "base/Fifo.h"
+#include "base/FifoFanOut.h"
 #include "links/PortMCData.h"
-
-#include <mutex>
-#include <vector>
 
 class CFifoWrList {
 public:
@@ -21,18 +18,15 @@ public:
 
     // direction: _MCDATA::kSent or _MCDATA::kReceived. Adding a writer that
     // is already listed, or removing one that is not, does nothing.
-    void Add(int direction, Writer* writer);
-    void Remove(int direction, Writer* writer);
-    bool Contains(int direction, Writer* writer) const;
+    void Add(int direction, Writer* writer) { listOf(direction).Set(writer, true); }
+    void Remove(int direction, Writer* writer) { listOf(direction).Set(writer, false); }
+    bool Contains(int direction, Writer* writer) const { return listOf(direction).Contains(writer); }
 
     // To every subscriber of record.direction, in the order they subscribed.
-    void Post(const _MCDATA& record);
+    void Post(const _MCDATA& record) { listOf(record.direction).Post(record); }
 
 private:
-    struct List {
-        mutable std::mutex lock;
-        std::vector<Writer*> writers;
-    };
+    using List = CFifoFanOut<_MCDATA>;
     List& listOf(int direction) { return direction == _MCDATA::kSent ? m_sent : m_received; }
     const List& listOf(int direction) const { return direction == _MCDATA::kSent ? m_sent : m_received; }
 

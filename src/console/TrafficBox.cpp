@@ -1,6 +1,7 @@
 #include "console/TrafficBox.h"
 
 #include <ctime>
+#include <iterator>
 
 CTrafficBox::~CTrafficBox() { m_queue.Notifier().Stop(); }
 
@@ -12,18 +13,30 @@ void CTrafficBox::SetSink(CTextSink* sink)
 
 size_t CTrafficBox::Drain()
 {
+    // Whole batches: one pass over the ring's lock and events for all the
+    // records waiting. A batch short of the ring's size emptied it; later
+    // records announce themselves again.
+    _MCDATA batch[kQueueSlots - 1];
     size_t printed = 0;
-    _MCDATA record;
-    while (m_queue.TryRead(record)) {
-        Print(record);
-        ++printed;
-    }
+    size_t taken;
+    do {
+        taken = m_queue.TryRead(batch, std::size(batch));
+        std::lock_guard lock(m_lock);
+        for (size_t i = 0; i < taken; ++i)
+            printLocked(batch[i]);
+        printed += taken;
+    } while (taken == std::size(batch));
     return printed;
 }
 
 void CTrafficBox::Print(const _MCDATA& record)
 {
     std::lock_guard lock(m_lock);
+    printLocked(record);
+}
+
+void CTrafficBox::printLocked(const _MCDATA& record)
+{
     logUpkeepLocked();
     appendLocked(TrafficText(record, &m_decoder, {m_enDecode, m_enTime, std::time(nullptr)}));
 }

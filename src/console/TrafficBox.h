@@ -68,6 +68,7 @@ public:
     bool DecodeFileModified() const;
 
 private:
+    void printLocked(const _MCDATA& record);
     void logUpkeepLocked();
     void appendLocked(std::string_view text);
 

@@ -26,7 +26,6 @@ public:
     // The ring's size is ours to choose: enough for a burst of commands of
     // many clients, small enough that a stuck spy is felt at once.
     static constexpr size_t kRingSlots = 64;
-    static constexpr char kDefaultDecodeFile[] = "Cb_v126.dec";
 
     explicit CSpy(CStdOut& out, size_t slots = kRingSlots);
     ~CSpy();

@@ -1,6 +1,6 @@
 #pragma once
 // The watched side of a spy: the writers that want received records and
-// those that want sent records, under one lock. Every chunk of traffic
+// those that want sent records, each list under its own lock. Every chunk of traffic
 // becomes one record, copied by value into each subscriber's ring in the
 // same order for all. A full ring holds the caller (the watched link's
 // monitor) until its spy takes records; nothing is ever dropped.
@@ -11,13 +11,8 @@
 // never touches a writer once its removal returned). A closed ring is
 // passed over.
 
-#include "base/Fifo.h"
+#include "base/FifoFanOut.h"
 #include "links/PortMCData.h"
-
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <vector>
 
 using CSpyWriter = CFifoWr<_MCDATA>;
 
@@ -51,20 +46,8 @@ public:
     size_t SubscriberCount() const;
 
 private:
-    void Distribute(const std::vector<CSpyWriter*>& list, const _MCDATA& record);
-    static void Toggle(std::vector<CSpyWriter*>& list, CSpyWriter* writer, bool wanted);
-
-    // While a ring is full the distributor wakes this often to let
-    // registrations through.
-    static constexpr int kFullRingPollMs = 20;
-
-    mutable std::mutex m_lock;
-    std::vector<CSpyWriter*> m_sent;      // guarded by m_lock
-    std::vector<CSpyWriter*> m_received;  // guarded by m_lock
-
-    std::mutex m_changeLock;
-    std::condition_variable m_changeDone;
-    std::atomic<int> m_changesWaiting{0};
+    CFifoFanOut<_MCDATA> m_sent;
+    CFifoFanOut<_MCDATA> m_received;
 };
 
 // The record a spy gets for a chunk of traffic: tag, direction, the bytes

@@ -37,6 +37,41 @@ TEST(Fifo, WrapsAroundKeepingOrder)
     EXPECT_FALSE(fifo.DataEvent().IsSet());
 }
 
+// The events change only on the steps that change what they show, so
+// each step is checked against the fill level it leaves.
+TEST(Fifo, EventsFollowTheFillLevelThroughEveryStep)
+{
+    CFifo<int> fifo(4);
+    const struct {
+        const char* step;
+        int write;  // elements written, or taken when negative
+        size_t count;
+    } steps[] = {
+        {"first write", 1, 1},   {"second write", 1, 2}, {"fills it", 1, 3},   {"one taken from full", -1, 2},
+        {"refilled", 1, 3},      {"two taken", -2, 1},   {"emptied", -1, 0},   {"taken from empty", -1, 0},
+        {"two at once", 2, 2},   {"all taken", -3, 0},   {"filled at once", 3, 3}, {"all at once", -3, 0},
+    };
+    int next = 0;
+    for (const auto& s : steps) {
+        if (s.write > 0) {
+            std::vector<int> items(static_cast<size_t>(s.write));
+            for (int& v : items)
+                v = next++;
+            ASSERT_EQ(fifo.Write(items.data(), items.size()), items.size()) << s.step;
+        } else {
+            int taken[4];
+            fifo.TryRead(taken, static_cast<size_t>(-s.write));
+        }
+        EXPECT_EQ(fifo.Count(), s.count) << s.step;
+        EXPECT_EQ(fifo.DataEvent().IsSet(), s.count > 0) << s.step;
+        EXPECT_EQ(fifo.SpaceEvent().IsSet(), s.count < fifo.Capacity()) << s.step;
+    }
+    fifo.Write(next);
+    fifo.Clear();
+    EXPECT_FALSE(fifo.DataEvent().IsSet()) << "cleared";
+    EXPECT_TRUE(fifo.SpaceEvent().IsSet()) << "cleared";
+}
+
 TEST(Fifo, BulkWriteLargerThanRingIsDeliveredWhole)
 {
     CFifo<char> fifo(8);

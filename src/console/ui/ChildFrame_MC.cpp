@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QMessageBox>
 #include <QStyle>
 #include <QTimer>
 
@@ -23,8 +22,6 @@ constexpr int kTimerMs = 1000;
 // frees it, checking this often.
 constexpr int kQueueSpaceWaitMs = 10;
 
-const QString kDecodeFilter = "Decode File (*.dec);;All File (*)";
-const QString kLogFilter = "Log File (*.log);;All File (*)";
 
 CGridProperty::Kind kindOf(const _PROPDEF& e)
 {
@@ -88,8 +85,11 @@ CChildFrame_MC::CChildFrame_MC(CMainFrameServices& frame, const std::string& pro
     m_linkTimer = new QTimer(this);
     connect(m_linkTimer, &QTimer::timeout, this, [this] { m_engine->PollLink(); });
     m_linkTimer->start(kTimerMs);
-    m_decodeTimer = new QTimer(this);
-    connect(m_decodeTimer, &QTimer::timeout, this, &CChildFrame_MC::checkDecodeFile);
+    m_decodeWatch = new CDecodeFileWatch(
+        this, [this] { return Frame().DialogParent(); }, "Telvane",
+        {[this] { return m_engine->DecodeFileChanged(); }, [this] { loadDecodeFile(); },
+         // Declined: the watch rests until the next load.
+         [] { return false; }});
 }
 
 CChildFrame_MC::~CChildFrame_MC()
@@ -103,7 +103,7 @@ CChildFrame_MC::~CChildFrame_MC()
 void CChildFrame_MC::CloseWorkers()
 {
     m_linkTimer->stop();
-    m_decodeTimer->stop();
+    m_decodeWatch->Stop();
     if (RateMeter())
         RateMeter()->Detach();
     m_box->Flush();
@@ -135,6 +135,20 @@ void CChildFrame_MC::Disconnect()
     applyLinkParameterRules();
 }
 
+void CChildFrame_MC::RegisterSpy(unsigned flags, CFifoWr<_MCDATA>* writer)
+{
+    constexpr unsigned kWantsSent = 1, kWantsReceived = 2;
+    CFifoWrList& tap = m_engine->Tap();
+    if (flags & kWantsSent)
+        tap.Add(_MCDATA::kSent, writer);
+    else
+        tap.Remove(_MCDATA::kSent, writer);
+    if (flags & kWantsReceived)
+        tap.Add(_MCDATA::kReceived, writer);
+    else
+        tap.Remove(_MCDATA::kReceived, writer);
+}
+
 bool CChildFrame_MC::QueueRequest(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& request)
 {
     if (!CommitPane()) {
@@ -151,37 +165,26 @@ bool CChildFrame_MC::QueueRequest(CFifoWr<_MCDATA>* replyWriter, const _MCDATA& 
 void CChildFrame_MC::applyView()
 {
     m_box->Flush();
-    m_engine->SetPrintTX(m_printTX);
-    m_engine->SetPrintRX(m_printRX);
+    m_engine->SetPrintTX(m_view.printTX);
+    m_engine->SetPrintRX(m_view.printRX);
     CTrafficBox& traffic = m_engine->Box();
-    traffic.SetEnDecode(m_enDecode);
-    traffic.SetEnTime(m_enTime);
-    traffic.SetLogFile(m_logFile);
-    traffic.SetEnLog(m_enLog);
+    traffic.SetEnDecode(m_view.enDecode);
+    traffic.SetEnTime(m_view.enTime);
+    traffic.SetLogFile(m_view.logFile);
+    traffic.SetEnLog(m_view.enLog);
 }
 
 void CChildFrame_MC::loadDecodeFile()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool loaded = m_engine->LoadDecodeFile(m_decodeFile);
+    const bool loaded = m_engine->LoadDecodeFile(m_view.decodeFile);
     QApplication::restoreOverrideCursor();
-    m_decodeFile = m_engine->DecodeFile();
+    m_view.decodeFile = m_engine->DecodeFile();
     RefreshPane();
     if (loaded)
-        m_decodeTimer->start(kTimerMs);
+        m_decodeWatch->Start();
     else
-        m_decodeTimer->stop();
-}
-
-void CChildFrame_MC::checkDecodeFile()
-{
-    if (!m_engine->DecodeFileChanged())
-        return;
-    m_decodeTimer->stop();
-    const auto answer = QMessageBox::question(Frame().DialogParent(), "Telvane", "Decode File Modified\n\nReload ?",
-                                              QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
-    if (answer == QMessageBox::Ok)
-        loadDecodeFile();
+        m_decodeWatch->Stop();
 }
 
 const _PROPDEF* CChildFrame_MC::linkParameter(int id) const
@@ -216,14 +219,7 @@ void CChildFrame_MC::BuildPane(CPropertiesWnd& pane)
     }
     updateSectorOptions();
 
-    CGridProperty* view = grid.AddGroup(kStrViewProperties);
-    grid.AddBool(view, kStrPrintTX, m_printTX);
-    grid.AddBool(view, kStrPrintRX, m_printRX);
-    grid.AddBool(view, kStrPrintTime, m_enTime);
-    grid.AddBool(view, kStrDecodeData, m_enDecode);
-    grid.AddFile(view, kStrDecodeFile, m_decodeFile, kDecodeFilter, "dec");
-    grid.AddBool(view, kStrEnableLog, m_enLog);
-    grid.AddFile(view, kStrLogFile, m_logFile, kLogFilter, "log");
+    AddTrafficViewGroup(grid, m_view);
 
     QStyle* s = style();
     pane.SetButtons({{kCmdConnect, "Connect\nConnect", s->standardIcon(QStyle::SP_MediaPlay)},
@@ -335,13 +331,7 @@ bool CChildFrame_MC::SyncPane(CPropertyGrid& grid, bool commit)
         else
             showLinkParameter(*p);
     }
-    grid.Sync(kStrPrintTX, m_printTX, commit);
-    grid.Sync(kStrPrintRX, m_printRX, commit);
-    grid.Sync(kStrPrintTime, m_enTime, commit);
-    grid.Sync(kStrDecodeData, m_enDecode, commit);
-    grid.Sync(kStrDecodeFile, m_decodeFile, commit);
-    grid.Sync(kStrEnableLog, m_enLog, commit);
-    grid.Sync(kStrLogFile, m_logFile, commit);
+    SyncTrafficView(grid, m_view, commit);
     if (commit)
         applyView();
     updateSectorOptions();
@@ -362,38 +352,38 @@ void CChildFrame_MC::OnPropertyChanged(CGridProperty& property)
     }
     switch (id) {
     case kStrPrintTX:
-        grid.Sync(id, m_printTX, true);
+        grid.Sync(id, m_view.printTX, true);
         m_box->Flush();
-        m_engine->SetPrintTX(m_printTX);
+        m_engine->SetPrintTX(m_view.printTX);
         break;
     case kStrPrintRX:
-        grid.Sync(id, m_printRX, true);
+        grid.Sync(id, m_view.printRX, true);
         m_box->Flush();
-        m_engine->SetPrintRX(m_printRX);
+        m_engine->SetPrintRX(m_view.printRX);
         break;
     case kStrDecodeData:
-        grid.Sync(id, m_enDecode, true);
-        m_engine->Box().SetEnDecode(m_enDecode);
+        grid.Sync(id, m_view.enDecode, true);
+        m_engine->Box().SetEnDecode(m_view.enDecode);
         break;
     case kStrPrintTime:
-        grid.Sync(id, m_enTime, true);
-        m_engine->Box().SetEnTime(m_enTime);
+        grid.Sync(id, m_view.enTime, true);
+        m_engine->Box().SetEnTime(m_view.enTime);
         break;
     case kStrEnableLog:
-        grid.Sync(id, m_enLog, true);
-        m_engine->Box().SetEnLog(m_enLog);
+        grid.Sync(id, m_view.enLog, true);
+        m_engine->Box().SetEnLog(m_view.enLog);
         break;
     case kStrLogFile:
         // Logging to the new file starts when "Enable Log" is turned on again.
-        m_enLog = false;
-        grid.Sync(kStrEnableLog, m_enLog, false);
-        grid.Sync(id, m_logFile, true);
-        m_engine->ChangeLogFile(m_logFile);
+        m_view.enLog = false;
+        grid.Sync(kStrEnableLog, m_view.enLog, false);
+        grid.Sync(id, m_view.logFile, true);
+        m_engine->ChangeLogFile(m_view.logFile);
         break;
     case kStrDecodeFile: {
-        const std::string previous = m_decodeFile;
-        grid.Sync(id, m_decodeFile, true);
-        if (m_decodeFile != previous)
+        const std::string previous = m_view.decodeFile;
+        grid.Sync(id, m_view.decodeFile, true);
+        if (m_view.decodeFile != previous)
             loadDecodeFile();
         break;
     }
@@ -465,13 +455,7 @@ void CChildFrame_MC::ReadSettings(CSettingsStoreEx& store)
                                                                    : CVariant::FromInt(number));
         }
     }
-    store.Read("PrintRX", m_printRX);
-    store.Read("PrintTX", m_printTX);
-    store.Read("DecodeFile", m_decodeFile);
-    store.Read("EnDecode", m_enDecode);
-    store.Read("EnTime", m_enTime);
-    store.Read("EnLog", m_enLog);
-    store.Read("LogFile", m_logFile);
+    m_view.Read(store);
     applyView();
 }
 
@@ -490,11 +474,5 @@ void CChildFrame_MC::WriteSettings(CSettingsStoreEx& store)
             store.Write(e.name, number);
         }
     }
-    store.Write("PrintRX", m_printRX);
-    store.Write("PrintTX", m_printTX);
-    store.Write("DecodeFile", m_decodeFile);
-    store.Write("EnDecode", m_enDecode);
-    store.Write("EnTime", m_enTime);
-    store.Write("EnLog", m_enLog);
-    store.Write("LogFile", m_logFile);
+    m_view.Write(store);
 }

@@ -14,6 +14,7 @@
 #include "console/ui/CommandTarget.h"
 #include "shell/ui/ChildFrame.h"
 #include "shell/ui/OutBox.h"
+#include "shell/ui/TrafficViewPane.h"
 
 #include <memory>
 #include <string>
@@ -45,6 +46,8 @@ public:
 
     bool AcceptsCommands() const override { return true; }
     bool CanBeSpied() const override { return true; }
+    // A spy's writer joins or leaves the traffic tap of this window's link.
+    void RegisterSpy(unsigned flags, CFifoWr<_MCDATA>* writer) override;
     void OnOpened() override;
 
     // CPaneOwner
@@ -83,7 +86,6 @@ private:
 
     void applyView();
     void loadDecodeFile();
-    void checkDecodeFile();
     void applyLinkParameterRules();
     const _PROPDEF* linkParameter(int id) const;
     bool commitLinkParameter(CGridProperty& property);
@@ -94,15 +96,9 @@ private:
     COutBox_MC* m_box;
     std::unique_ptr<CConnectionEngine> m_engine;
     QTimer* m_linkTimer;
-    QTimer* m_decodeTimer;
+    CDecodeFileWatch* m_decodeWatch;
     // The link parameters the pane shows, as the link listed them.
     PropertyList m_parameters;
 
-    bool m_printTX = true;
-    bool m_printRX = true;
-    std::string m_decodeFile = "Cb_v126.dec";
-    bool m_enDecode = true;
-    bool m_enTime = false;
-    bool m_enLog = false;
-    std::string m_logFile;
+    CTrafficView m_view;
 };

@@ -3,17 +3,19 @@
 // names and descriptions, "Name\nDescription"), toolbar commands and
 // timers. RegisterConsoleStrings adds the texts to the string table once.
 
+#include "shell/ui/TrafficViewPane.h"
+
 enum ConsoleStringId : int {
     // Connection window
     kStrConnectionProperties = 1412,
-    kStrPrintTX = 1413,
-    kStrViewProperties = 1414,
-    kStrPrintRX = 1415,
-    kStrDecodeData = 1416,
-    kStrDecodeFile = 1417,
-    kStrPrintTime = 1418,
-    kStrEnableLog = 1419,
-    kStrLogFile = 1420,
+    kStrPrintTX = kViewPrintTX,
+    kStrViewProperties = kViewGroup,
+    kStrPrintRX = kViewPrintRX,
+    kStrDecodeData = kViewDecode,
+    kStrDecodeFile = kViewDecodeFile,
+    kStrPrintTime = kViewTime,
+    kStrEnableLog = kViewEnableLog,
+    kStrLogFile = kViewLogFile,
     // Command window
     kStrSendProperties = 1325,
     kStrCmdTimeout = 1326,

@@ -5,29 +5,32 @@
 #include "shell/ui/OutBox.h"
 
 #include <QComboBox>
-#include <QMessageBox>
-#include <QTimer>
-
-namespace {
-constexpr int kTimerMs = 1000;
-const QString kDecodeFilter = "Decode File (*.dec);;All File (*)";
-const QString kLogFilter = "Log File (*.log);;All File (*)";
-}  // namespace
 
 CChildFrame_Spy::CChildFrame_Spy(CMainFrameServices& frame, const std::string& profileName)
     : CChildFrame(frame, profileName), m_box(new COutBox)
 {
     setWidget(m_box);
     m_spy = std::make_unique<CSpy>(*m_box);
-    m_decodeTimer = new QTimer(this);
-    connect(m_decodeTimer, &QTimer::timeout, this, &CChildFrame_Spy::CheckDecodeFile);
+    m_decodeWatch = new CDecodeFileWatch(this, [this] { return Frame().DialogParent(); }, windowTitle(),
+                                         {[this] { return m_spy && m_spy->DecodeFileChanged(); },
+                                          [this] {
+                                              if (m_spy)
+                                                  m_spy->LoadDecodeFile(m_view.decodeFile);
+                                              m_decodeWatch->Start();
+                                          },
+                                          // Declined: asked again at the next change.
+                                          [this] {
+                                              if (m_spy)
+                                                  m_spy->AcceptDecodeFileChange();
+                                              return true;
+                                          }});
 }
 
 CChildFrame_Spy::~CChildFrame_Spy() { CloseWorkers(); }
 
 void CChildFrame_Spy::CloseWorkers()
 {
-    m_decodeTimer->stop();
+    m_decodeWatch->Stop();
     if (CRateMeter* own = RateMeter())
         own->Detach();
     // Leaves the watched window, then prints what the ring still holds.
@@ -40,16 +43,16 @@ void CChildFrame_Spy::OnOpened()
     ApplyViewSettings();
     if (CRateMeter* own = RateMeter())
         own->Attach(kRateFullScale, &m_spy->ReceivedBytes(), kRateFullScale, &m_spy->SentBytes());
-    m_spy->LoadDecodeFile(m_decodeFile);
-    m_decodeTimer->start(kTimerMs);
+    m_spy->LoadDecodeFile(m_view.decodeFile);
+    m_decodeWatch->Start();
     UpdateLog();
 }
 
 void CChildFrame_Spy::ApplyViewSettings()
 {
-    m_spy->SetPrint(m_printRX, m_printTX);
-    m_spy->SetDecode(m_enDecode);
-    m_spy->SetTime(m_enTime);
+    m_spy->SetPrint(m_view.printRX, m_view.printTX);
+    m_spy->SetDecode(m_view.enDecode);
+    m_spy->SetTime(m_view.enTime);
 }
 
 std::vector<std::string> CChildFrame_Spy::Choices() const
@@ -88,28 +91,12 @@ void CChildFrame_Spy::OnToolWindowClosed(CChildFrame* window)
         Frame().PropertiesPane().Rebuild();
 }
 
-void CChildFrame_Spy::CheckDecodeFile()
-{
-    if (!m_spy || !m_spy->DecodeFileChanged())
-        return;
-    m_decodeTimer->stop();
-    const auto answer = QMessageBox::question(Frame().DialogParent(), windowTitle(), "Decode File Modified\n\nReload ?",
-                                              QMessageBox::Ok | QMessageBox::Cancel);
-    if (!m_spy)
-        return;
-    if (answer == QMessageBox::Ok)
-        m_spy->LoadDecodeFile(m_decodeFile);
-    else
-        m_spy->AcceptDecodeFileChange();
-    m_decodeTimer->start(kTimerMs);
-}
-
 void CChildFrame_Spy::UpdateLog()
 {
-    if (m_enLog && !m_box->IsLogOpen()) {
-        if (!m_box->OpenLog(m_logFile))
+    if (m_view.enLog && !m_box->IsLogOpen()) {
+        if (!m_box->OpenLog(m_view.logFile))
             m_box->Write("Can't open log file\r\n");
-    } else if (!m_enLog && m_box->IsLogOpen()) {
+    } else if (!m_view.enLog && m_box->IsLogOpen()) {
         m_box->CloseLog();
     }
 }
@@ -129,27 +116,13 @@ void CChildFrame_Spy::BuildPane(CPropertiesWnd& pane)
     combo.setCurrentIndex(current);
     combo.setEnabled(true);
 
-    CPropertyGrid& g = pane.Grid();
-    CGridProperty* view = g.AddGroup(kViewGroup);
-    g.AddBool(view, kPrintTX, m_printTX);
-    g.AddBool(view, kPrintRX, m_printRX);
-    g.AddBool(view, kEnDecode, m_enDecode);
-    g.AddFile(view, kDecodeFile, m_decodeFile, kDecodeFilter, "dec");
-    g.AddBool(view, kEnTime, m_enTime);
-    g.AddBool(view, kEnLog, m_enLog);
-    g.AddFile(view, kLogFile, m_logFile, kLogFilter, "log");
+    AddTrafficViewGroup(pane.Grid(), m_view);
     pane.SetButtons({});
 }
 
 bool CChildFrame_Spy::SyncPane(CPropertyGrid& grid, bool commit)
 {
-    grid.Sync(kPrintTX, m_printTX, commit);
-    grid.Sync(kPrintRX, m_printRX, commit);
-    grid.Sync(kEnDecode, m_enDecode, commit);
-    grid.Sync(kDecodeFile, m_decodeFile, commit);
-    grid.Sync(kEnTime, m_enTime, commit);
-    grid.Sync(kEnLog, m_enLog, commit);
-    grid.Sync(kLogFile, m_logFile, commit);
+    SyncTrafficView(grid, m_view, commit);
     if (commit && m_spy)
         ApplyViewSettings();
     return true;
@@ -159,17 +132,17 @@ void CChildFrame_Spy::OnPropertyChanged(CGridProperty& property)
 {
     CPropertyGrid& grid = Frame().PropertiesPane().Grid();
     switch (property.Id()) {
-    case kLogFile:
+    case kViewLogFile:
         // Logging to a new file starts when "Enable Log" is turned on again.
-        m_enLog = false;
+        m_view.enLog = false;
         UpdateLog();
-        grid.Sync(kEnLog, m_enLog, false);
-        grid.Sync(kLogFile, m_logFile, true);
+        grid.Sync(kViewEnableLog, m_view.enLog, false);
+        grid.Sync(kViewLogFile, m_view.logFile, true);
         break;
-    case kDecodeFile:
-        grid.Sync(kDecodeFile, m_decodeFile, true);
+    case kViewDecodeFile:
+        grid.Sync(kViewDecodeFile, m_view.decodeFile, true);
         if (m_spy)
-            m_spy->LoadDecodeFile(m_decodeFile);
+            m_spy->LoadDecodeFile(m_view.decodeFile);
         break;
     default:
         SyncPane(grid, true);
@@ -180,10 +153,10 @@ void CChildFrame_Spy::OnPropertyChanged(CGridProperty& property)
 
 void CChildFrame_Spy::OnFileEdit(CGridProperty& property)
 {
-    if (property.Id() == kLogFile && !m_logFile.empty())
-        Frame().OpenInEditor(m_logFile);
-    else if (property.Id() == kDecodeFile)
-        Frame().OpenInEditor(m_decodeFile);
+    if (property.Id() == kViewLogFile && !m_view.logFile.empty())
+        Frame().OpenInEditor(m_view.logFile);
+    else if (property.Id() == kViewDecodeFile)
+        Frame().OpenInEditor(m_view.decodeFile);
 }
 
 void CChildFrame_Spy::OnPaneComboChanged(int index)
@@ -196,22 +169,10 @@ void CChildFrame_Spy::OnPaneComboChanged(int index)
 
 void CChildFrame_Spy::ReadSettings(CSettingsStoreEx& store)
 {
-    store.Read("PrintRX", m_printRX);
-    store.Read("PrintTX", m_printTX);
-    store.Read("DecodeFile", m_decodeFile);
-    store.Read("EnDecode", m_enDecode);
-    store.Read("EnTime", m_enTime);
-    store.Read("EnLog", m_enLog);
-    store.Read("LogFile", m_logFile);
+    m_view.Read(store);
 }
 
 void CChildFrame_Spy::WriteSettings(CSettingsStoreEx& store)
 {
-    store.Write("PrintRX", m_printRX);
-    store.Write("PrintTX", m_printTX);
-    store.Write("DecodeFile", m_decodeFile);
-    store.Write("EnDecode", m_enDecode);
-    store.Write("EnTime", m_enTime);
-    store.Write("EnLog", m_enLog);
-    store.Write("LogFile", m_logFile);
+    m_view.Write(store);
 }

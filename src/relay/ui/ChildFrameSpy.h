@@ -9,41 +9,30 @@
 
 #include "relay/Spy.h"
 #include "shell/ui/ChildFrame.h"
+#include "shell/ui/TrafficViewPane.h"
 
 #include <memory>
 #include <string>
 
 class COutBox;
-class QTimer;
 
 class CChildFrame_Spy : public CChildFrame {
     Q_OBJECT
 public:
-    // String ids of the view properties, shared with the connection window.
-    enum : int {
-        kViewGroup = 1414,
-        kPrintTX = 1413,
-        kPrintRX = 1415,
-        kEnDecode = 1416,
-        kDecodeFile = 1417,
-        kEnTime = 1418,
-        kEnLog = 1419,
-        kLogFile = 1420,
-    };
     static constexpr char kNoConnection[] = "No Connection";
 
     CChildFrame_Spy(CMainFrameServices& frame, const std::string& profileName);
     ~CChildFrame_Spy() override;
 
     COutBox& Box() { return *m_box; }
+    // The writer this spy registers with the watched window; none once closed.
+    CSpyWriter* Writer() { return m_spy ? &m_spy->Writer() : nullptr; }
     // Watches the window of that profile name; "No Connection" or an
     // unknown name: none.
     void WatchWindow(const std::string& profileName);
     CChildFrame* Watched() const { return m_watched; }
     // The names offered: "No Connection", then every window that can be spied.
     std::vector<std::string> Choices() const;
-    // The one-second check of the decode file.
-    void CheckDecodeFile();
 
     QString PaneTitle() const override { return QString("Connection Spy - %1").arg(windowTitle()); }
     void OnOpened() override;
@@ -74,13 +63,6 @@ private:
     std::unique_ptr<CSpy> m_spy;
     WindowTarget m_target;
     CChildFrame* m_watched = nullptr;
-    QTimer* m_decodeTimer;
-
-    bool m_printRX = true;
-    bool m_printTX = true;
-    std::string m_decodeFile = CSpy::kDefaultDecodeFile;
-    bool m_enDecode = true;
-    bool m_enTime = false;
-    bool m_enLog = false;
-    std::string m_logFile;
+    CDecodeFileWatch* m_decodeWatch;
+    CTrafficView m_view;
 };

@@ -5,6 +5,8 @@
 #include "console/ui/CommandWnd.h"
 #include "console/ui/ConsoleIds.h"
 #include "console/ui/ConsoleWindows.h"
+#include "relay/ui/ChildFrameSpy.h"
+#include "relay/ui/RelayWindows.h"
 #include "shell/Profiles.h"
 #include "shell/SettingsStore.h"
 #include "shell/ui/MainFrame.h"
@@ -52,6 +54,7 @@ struct CConsoleFixture {
         sim = std::make_unique<CSimSystem>(Crates());
         QVERIFY(sim->Start());
         RegisterConsoleWindows(registry);
+        RegisterRelayWindows(registry);
         frame = std::make_unique<CMainFrame>(settings, registry, kExamples + "Cb_v126_cmd.dec",
                                              std::vector<uint32_t>{});
         frame->show();
@@ -145,6 +148,7 @@ private Q_SLOTS:
     void closedTargetFallsBackToActiveWindow();
     void paneShowsTheLinkParametersByTheirRules();
     void profileAndCommandWindowStateAreSaved();
+    void spyWatchesAConnectionWindowUntilEitherCloses();
 };
 
 void ConsoleWindowsTest::commandIsSentWithAndWithoutWaitReplyAndTheReplyDecoded()
@@ -486,6 +490,70 @@ void ConsoleWindowsTest::profileAndCommandWindowStateAreSaved()
     QCOMPARE(Argument(*cmd, "device")->ValueText(), QString("TRB7"));
     QVERIFY(!cmd->UsesGlobal());
     QCOMPARE(cmd->Properties().timeoutMs, SendProperties{}.timeoutMs);
+}
+
+void ConsoleWindowsTest::spyWatchesAConnectionWindowUntilEitherCloses()
+{
+    CTempDir dir;
+    CConsoleFixture f(dir);
+    CChildFrame_MC* w = f.OpenConnected("Crate 1");
+    QVERIFY(w);
+    auto openSpy = [&](const std::string& name) {
+        {
+            CSettingsStoreEx store(f.settings, false);
+            store.CreateKey(ProfileSection(kStatePath, name));
+            store.Write("DecodeFile", kExamples + "Cb_v126.dec");
+        }
+        return static_cast<CChildFrame_Spy*>(f.frame->OpenToolWindow(kCmdSpy, name));
+    };
+    CChildFrame_Spy* first = openSpy("Spy 1");
+    CChildFrame_Spy* second = openSpy("Spy 2");
+    QVERIFY(first && second);
+    QCOMPARE(first->Choices(), (std::vector<std::string>{"No Connection", "Crate 1"}));
+    first->WatchWindow("Crate 1");
+    second->WatchWindow("Crate 1");
+    QCOMPARE(first->Watched(), static_cast<CChildFrame*>(w));
+    CFifoWrList& tap = w->Engine().Tap();
+    for (CChildFrame_Spy* spy : {first, second}) {
+        QVERIFY(tap.Contains(_MCDATA::kSent, spy->Writer()));
+        QVERIFY(tap.Contains(_MCDATA::kReceived, spy->Writer()));
+    }
+
+    _MCDATA request;
+    request.status = 1000;
+    request.waitReply = 1;
+    request.length = 2;
+    request.bytes[0] = 0xED;
+    request.bytes[1] = 0x01;
+    QVERIFY(w->QueueRequest(nullptr, request));
+    const QString exchange = "ED 01 \r\nRX->Data decoded code=0xFC\r\n";
+    for (CChildFrame_Spy* spy : {first, second}) {
+        const bool seen = QTest::qWaitFor([&] {
+            spy->Box().Flush();
+            return QString::fromStdString(spy->Box().Lines().Text()).contains("TX->EC 00 " + exchange);
+        });
+        QVERIFY2(seen, spy->Box().Lines().Text().c_str());
+    }
+
+    // The spy closes: its writer leaves both lists, the window goes on.
+    CSpyWriter* firstWriter = first->Writer();
+    first->close();
+    QVERIFY(!tap.Contains(_MCDATA::kSent, firstWriter));
+    QVERIFY(!tap.Contains(_MCDATA::kReceived, firstWriter));
+    QVERIFY(tap.Contains(_MCDATA::kSent, second->Writer()));
+    QVERIFY(w->QueueRequest(nullptr, request));
+    QVERIFY(QTest::qWaitFor([&] {
+        second->Box().Flush();
+        return QString::fromStdString(second->Box().Lines().Text()).count(exchange) == 2;
+    }));
+
+    // The watched window closes: the other spy leaves it and watches nothing.
+    CSpyWriter* secondWriter = second->Writer();
+    w->close();
+    QVERIFY(!tap.Contains(_MCDATA::kSent, secondWriter));
+    QVERIFY(!tap.Contains(_MCDATA::kReceived, secondWriter));
+    QCOMPARE(second->Watched(), nullptr);
+    QCOMPARE(second->Choices(), std::vector<std::string>{"No Connection"});
 }
 
 QTEST_MAIN(ConsoleWindowsTest)
