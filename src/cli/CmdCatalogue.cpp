@@ -4,6 +4,7 @@
 
 #include "base/Error.h"
 #include "base/NumberText.h"
+#include "base/ReadToEnd.h"
 #include "cli/Commands.h"
 #include "cli/FetchOptions.h"
 #include "links/Divadiduv.h"
@@ -19,30 +20,12 @@ void printCrate(const CDivadiduv& c)
                 c.secondaryAddress, c.host.c_str(), c.pidPort, c.ccbidPort, c.proxy.c_str());
 }
 
-// Standard input to its end; false with the last error set.
-bool readStandardInput(std::string& text)
-{
-    char buffer[16 * 1024];
-    for (;;) {
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            SetLastErrFromErrno();
-            return false;
-        }
-        if (n == 0)
-            return true;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-}
-
 std::unique_ptr<CDivadiduvs> load(const std::string& location)
 {
     if (location != "-")
         return LoadDivadiduvs(location);
     std::string text;
-    if (!readStandardInput(text))
+    if (!ReadToEnd(STDIN_FILENO, text))
         return nullptr;
     return ParseDivadiduvs(text.data(), text.size());
 }

@@ -1,6 +1,7 @@
 #include "language/SeekReader.h"
 
 #include "base/Error.h"
+#include "base/ReadToEnd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,7 +10,6 @@
 
 namespace {
 constexpr size_t kWindowSize = 64 * 1024;
-constexpr size_t kStreamChunk = 16 * 1024;
 // A reload keeps this many bytes before the requested position in the
 // window, so that looking back at the previous byte does not reload.
 constexpr int64_t kLookBehind = 256;
@@ -51,19 +51,8 @@ bool CSeekReader::Open(const std::string& path)
 bool CSeekReader::ReadAll(int fd)
 {
     std::vector<uint8_t> content;
-    uint8_t chunk[kStreamChunk];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            SetLastErrFromErrno();
-            return false;
-        }
-        if (n == 0)
-            break;
-        content.insert(content.end(), chunk, chunk + n);
-    }
+    if (!ReadToEnd(fd, content))
+        return false;
     m_buffer = std::move(content);
     m_memory = true;
     m_size = static_cast<int64_t>(m_buffer.size());
