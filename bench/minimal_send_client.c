@@ -39,7 +39,7 @@ static void putBig(uint8_t* p, uint32_t v, int n)
 static void printFrame(const char* prefix, const uint8_t* bytes, size_t n)
 {
     static const char digits[] = "0123456789ABCDEF";
-    char line[4 + 3 * 256 + 2];
+    char line[4 + 3 * 256 + 1];
     size_t at = strlen(prefix);
     memcpy(line, prefix, at);
     for (size_t i = 0; i < n && i < 255; ++i) {
@@ -47,7 +47,6 @@ static void printFrame(const char* prefix, const uint8_t* bytes, size_t n)
         line[at++] = digits[bytes[i] & 15];
         line[at++] = ' ';
     }
-    line[at++] = '\r';
     line[at++] = '\n';
     fwrite(line, 1, at, stdout);
 }
