@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 
+#include <algorithm>
 #include <chrono>
 
 CPortReader::CPortReader(CPortIO& port, CEvent& pauseRequest, Policy policy)
@@ -115,6 +116,10 @@ void CPortReader::Rearm()
 
 void CPortReader::WaitUntilOpened()
 {
+    // The pause grows from 0.1 ms as in WaitWhileOpening: a nearby crate
+    // server connects in well under a millisecond, and the first reply
+    // waits for this reader.
+    std::chrono::microseconds pause(100);
     std::unique_lock lock(m_lock);
     while (!m_stop) {
         lock.unlock();
@@ -122,7 +127,8 @@ void CPortReader::WaitUntilOpened()
         lock.lock();
         if (!pending)
             return;
-        m_changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; });
+        m_changed.wait_for(lock, pause, [this] { return m_stop; });
+        pause = std::min(pause * 2, std::chrono::microseconds(5000));
     }
 }
 
