@@ -147,6 +147,9 @@ void OpenConnection(CMainFrame& frame, CSettingsBackend& settings, CSimSystem& s
     auto* command = docks.empty() ? nullptr : qobject_cast<CCommandWnd*>(docks.front());
     if (!command)
         return;
+    // Earlier pictures hid the floating command windows.
+    command->show();
+    command->raise();
     command->resize(440, 460);
     QComboBox& list = command->CommandList();
     list.setCurrentIndex(list.findText("OnFpgaFlash"));
@@ -374,6 +377,9 @@ void TakeScreenshots(CMainFrame& frame, CSettingsBackend& settings, const QStrin
     auto sim = std::make_shared<CSimSystem>(crate);
     steps->push_back([&frame, &settings, sim] {
         frame.SetLook(kDefaultLook);
+        // The connection window alone, as an operator starts the day.
+        for (CChildFrame* w : frame.ToolWindows())
+            w->close();
         if (sim->Start())
             OpenConnection(frame, settings, *sim);
     });
