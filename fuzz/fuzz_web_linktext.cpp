@@ -6,36 +6,12 @@
 #include "ExpandRuns.h"
 #include "language/Match.h"
 #include "web/FindLink.h"
+#include "web/LinkTextReference.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-namespace {
-
-void ReplaceEach(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
-        text.replace(pos, from.size(), to);
-}
-
-std::string CleanStepByStep(std::string text)
-{
-    std::erase(text, '\r');
-    std::erase(text, '\n');
-    CMatch tag("\\c<[^>]+>\\c", false);
-    while (!text.empty() && tag.Match(text.c_str(), 0))
-        text.erase(static_cast<size_t>(tag.GetMarkPos(1)), static_cast<size_t>(tag.GetMarkPos(2) - tag.GetMarkPos(1)));
-    ReplaceEach(text, "&nbsp;", " ");
-    ReplaceEach(text, "&lt;", "<");
-    ReplaceEach(text, "&gt;", ">");
-    ReplaceEach(text, "&quot;", "\"");
-    ReplaceEach(text, "&amp;", "&");
-    return text;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -47,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string cleaned = CleanAnchorText(text);
     if (cleaned.size() > text.size() || cleaned.find_first_of("\r\n") != std::string::npos)
         __builtin_trap();
-    if (text.size() <= 4096 && cleaned != CleanStepByStep(text))
+    if (text.size() <= 4096 && cleaned != linktext::CleanStepByStep(text))
         __builtin_trap();
 
     // The same through the link search, which finds the anchor first.

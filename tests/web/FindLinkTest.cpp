@@ -1,5 +1,6 @@
 #include "base/Error.h"
 #include "web/FindLink.h"
+#include "web/LinkTextReference.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -118,34 +119,6 @@ TEST(FindLink, TagsAreRemovedUntilNoneIsLeft)
     }
 }
 
-namespace {
-
-void ReplaceEach(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
-        text.replace(pos, from.size(), to);
-}
-
-// The cleaning as the link search describes it, step by step: line ends
-// out, the first tag deleted while there is one, the entities one after
-// the other. Quadratic, for short texts only.
-std::string CleanStepByStep(std::string text)
-{
-    std::erase(text, '\r');
-    std::erase(text, '\n');
-    CMatch tag("\\c<[^>]+>\\c", false);
-    while (!text.empty() && tag.Match(text.c_str(), 0))
-        text.erase(static_cast<size_t>(tag.GetMarkPos(1)), static_cast<size_t>(tag.GetMarkPos(2) - tag.GetMarkPos(1)));
-    ReplaceEach(text, "&nbsp;", " ");
-    ReplaceEach(text, "&lt;", "<");
-    ReplaceEach(text, "&gt;", ">");
-    ReplaceEach(text, "&quot;", "\"");
-    ReplaceEach(text, "&amp;", "&");
-    return text;
-}
-
-}  // namespace
-
 TEST(FindLink, OnePassCleaningEqualsTheStepByStepCleaning)
 {
     const char* const pieces[] = {"<", ">", "<>", "<b>", "</i>", "&", ";", "&nbsp;", "&lt;", "&gt;", "&quot;",
@@ -155,7 +128,7 @@ TEST(FindLink, OnePassCleaningEqualsTheStepByStepCleaning)
         std::string text;
         for (int n = static_cast<int>(random() % 24); n > 0; --n)
             text += pieces[random() % std::size(pieces)];
-        ASSERT_EQ(CleanAnchorText(text), CleanStepByStep(text)) << text;
+        ASSERT_EQ(CleanAnchorText(text), linktext::CleanStepByStep(text)) << text;
     }
 }
 
