@@ -183,6 +183,7 @@ int main(int argc, char** argv)
     bool allMet = true;
     const std::pair<const char*, int> paths[] = {{"tcp", CPortMC_All::kTcp}, {"primary", CPortMC_All::kPrimary}};
     for (const auto& [name, ioType] : paths) {
+        if (getenv("ONLY_PRIMARY") && ioType != CPortMC_All::kPrimary) continue;
         std::vector<double> console, send, ratios;
         for (int round = 0; round < rounds; ++round) {
             double c = 1, s = 1;

@@ -10,8 +10,26 @@
 #include <unistd.h>
 #include <vector>
 
+namespace {
+void raise(int fd)
+{
+    const uint64_t one = 1;
+    // The counter only overflows after 2^64-2 sets; EAGAIN means it is set.
+    (void)!write(fd, &one, sizeof one);
+}
+
+void lower(int fd)
+{
+    uint64_t value;
+    (void)!read(fd, &value, sizeof value);
+}
+}  // namespace
+
 CEvent::CEvent(bool manualReset, bool initiallySet)
-    : m_fd(eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)), m_manualReset(manualReset)
+    : m_fd(eventfd(!manualReset && initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_manualReset(manualReset),
+      m_set(initiallySet),
+      m_watched(!manualReset)
 {
     if (m_fd < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -19,21 +37,47 @@ CEvent::CEvent(bool manualReset, bool initiallySet)
 
 CEvent::~CEvent() { close(m_fd); }
 
+int CEvent::fd() const
+{
+    if (m_manualReset) {
+        std::lock_guard lock(m_lock);
+        if (!m_watched && m_set)
+            raise(m_fd);
+        m_watched = true;
+    }
+    return m_fd;
+}
+
 void CEvent::Set()
 {
-    const uint64_t one = 1;
-    // The counter only overflows after 2^64-2 sets; EAGAIN means it is set.
-    (void)!write(m_fd, &one, sizeof one);
+    if (!m_manualReset)
+        return raise(m_fd);
+    std::lock_guard lock(m_lock);
+    if (m_set)
+        return;
+    m_set = true;
+    if (m_watched)
+        raise(m_fd);
 }
 
 void CEvent::Reset()
 {
-    uint64_t value;
-    (void)!read(m_fd, &value, sizeof value);
+    if (!m_manualReset)
+        return lower(m_fd);
+    std::lock_guard lock(m_lock);
+    if (!m_set)
+        return;
+    m_set = false;
+    if (m_watched)
+        lower(m_fd);
 }
 
 bool CEvent::IsSet() const
 {
+    if (m_manualReset) {
+        std::lock_guard lock(m_lock);
+        return m_set;
+    }
     pollfd p{m_fd, POLLIN, 0};
     return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
@@ -62,6 +106,12 @@ int WaitForAny(std::span<const CWaitItem> items, int timeoutMs)
     if (items.size() > std::size(local)) {
         heap.resize(items.size());
         fds = heap.data();
+    }
+    // Manual-reset events at the front that are known to be set answer
+    // without a poll; the first item of another kind needs one.
+    for (size_t i = 0; i < items.size() && items[i].event && items[i].event->isManualReset(); ++i) {
+        if (items[i].event->IsSet())
+            return static_cast<int>(i);
     }
     for (size_t i = 0; i < items.size(); ++i)
         fds[i] = pollfd{items[i].fd, static_cast<short>(items[i].event ? POLLIN : items[i].events), 0};

@@ -1,10 +1,14 @@
 #pragma once
 // Kernel-style events on eventfd, so that one poll can wait on events,
-// sockets and serial devices together.
+// sockets and serial devices together. A manual-reset event keeps its state
+// in memory and brings its descriptor up to date only once someone has
+// asked for the descriptor (to wait on it): until then setting and
+// resetting cost no system call, and after it only real changes do.
 
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
+#include <mutex>
 #include <span>
 
 // The constructor throws std::system_error when no descriptor is left.
@@ -22,7 +26,8 @@ public:
     // Waits until set (timeoutMs < 0: forever); consumes an auto-reset event.
     bool Wait(int timeoutMs = -1);
 
-    int fd() const { return m_fd; }
+    // The descriptor to wait on; from the first call on it follows the state.
+    int fd() const;
     bool isManualReset() const { return m_manualReset; }
     // Consumes an auto-reset event when set; true when this caller got it.
     bool TryConsume();
@@ -30,6 +35,12 @@ public:
 private:
     int m_fd;
     bool m_manualReset;
+    // For a manual-reset event, under the lock: its state, and whether the
+    // descriptor has been handed out and so follows it. Waits never
+    // consume such an event.
+    mutable std::mutex m_lock;
+    bool m_set;
+    mutable bool m_watched;
 };
 
 // One thing to wait for: an event, or a file descriptor with poll events.

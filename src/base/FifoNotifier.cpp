@@ -87,6 +87,9 @@ void CFifoNotifier::run()
         for (;;) {
             if (WaitForAny({CWaitItem::Of(m_written), CWaitItem::Of(m_stop)}, kInfinite) != 0)
                 return true;
+            // Writes from here on are announced again; this delivery still
+            // covers those that came before.
+            m_writtenNoticed = false;
             Targets t;
             {
                 std::unique_lock lock(m_lock);

@@ -14,6 +14,7 @@
 #include "base/Event.h"
 #include "base/Message.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -41,8 +42,14 @@ public:
     void Stop();
     bool IsRunning() const;
 
-    // Called by the FIFO after each write.
-    void Written() { m_written.Set(); }
+    // Called by the FIFO after each write. Writes until the thread takes
+    // the notice share one system call, and a FIFO nobody watches costs
+    // one in all.
+    void Written()
+    {
+        if (!m_writtenNoticed.exchange(true))
+            m_written.Set();
+    }
 
 private:
     struct Targets {
@@ -68,6 +75,8 @@ private:
     bool m_delivering = false;  // a notification is running
     int m_waitingSetters = 0;   // setters waiting for it to end
     CEvent m_written{false, false};
+    // Set with m_written; cleared by the thread when it takes the notice.
+    std::atomic<bool> m_writtenNoticed{false};
     CEvent m_stop{true, false};
     CEvent m_cancelSend{true, false};  // abandons a pending window message
 };

@@ -15,15 +15,7 @@ CConnectionEngine::CConnectionEngine(CStdOut& events) : m_events(events)
     m_link.SetPropertyById(CPortMC_All::kIOType, CVariant::FromInt(CPortMC_All::kPrimary));
     SetPrintTX(true);
     SetPrintRX(true);
-    m_sendQueue.Notifier().SetCallback(
-        [this](void*) {
-            _TXDATA request;
-            while (m_sendQueue.TryRead(request)) {
-                SendStep(request);
-                noteSent();
-            }
-        },
-        nullptr);
+    m_sendQueue.Notifier().SetCallback([this](void*) { RunSendQueue(); }, nullptr);
 }
 
 CConnectionEngine::~CConnectionEngine()
@@ -272,38 +264,12 @@ void CConnectionEngine::AbortWait()
     m_pendingChanged.notify_all();
 }
 
-CFifoWr<_MCDATA>* CConnectionEngine::takePendingWriter()
-{
-    std::lock_guard lock(m_pendingLock);
-    CFifoWr<_MCDATA>* writer = m_pending.writer;
-    clearPendingLocked();
-    return writer;
-}
-
 void CConnectionEngine::clearPendingLocked()
 {
     m_pending.writer = nullptr;
     m_pending.expected = kNothingAwaited;
-}
-
-void CConnectionEngine::clearPending()
-{
-    std::lock_guard lock(m_pendingLock);
-    clearPendingLocked();
-}
-
-CConnectionEngine::WaitEnd CConnectionEngine::waitForReply(int timeoutMs)
-{
-    std::unique_lock lock(m_pendingLock);
-    auto ended = [this] { return m_pending.stopping || m_pending.replied || m_pending.aborted; };
-    if (timeoutMs < 0)
-        m_pendingChanged.wait(lock, ended);
-    else if (!m_pendingChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended))
-        return WaitEnd::TimedOut;
-    // A reply that came as the wait was aborted still counts as the reply.
-    if (m_pending.stopping)
-        return WaitEnd::Stopping;
-    return m_pending.replied ? WaitEnd::Replied : WaitEnd::Aborted;
+    m_pending.inFlight = false;
+    m_pending.deadline = Clock::time_point::max();
 }
 
 void CConnectionEngine::deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record)
@@ -312,30 +278,86 @@ void CConnectionEngine::deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record)
         writer->Write(record);
 }
 
-void CConnectionEngine::SendStep(_TXDATA& request)
+int CConnectionEngine::replyWaitMs(int timeoutMs)
+{
+    if (timeoutMs < 0 || m_link.GetIOType() != CPortMC_All::kTcp)
+        return timeoutMs;
+    return static_cast<int>(std::min<int64_t>(INT_MAX, int64_t{timeoutMs} + linkInt(CPortMC_Tcp::kTimeout)));
+}
+
+void CConnectionEngine::RunSendQueue()
+{
+    std::unique_lock lock(m_pendingLock);
+    for (;;) {
+        if (m_pending.stopping) {
+            // Going away: the requester is not waited on any more.
+            const bool ended = m_pending.inFlight;
+            clearPendingLocked();
+            lock.unlock();
+            if (ended)
+                noteSent();
+            return;
+        }
+        if (m_pending.sending || m_pending.inFlight) {
+            // A reply that came as the wait was aborted still counts as the
+            // reply: the receive step has ended the request then.
+            if (!m_pending.sending && m_pending.inFlight &&
+                (m_pending.aborted || Clock::now() >= m_pending.deadline)) {
+                _MCDATA ended;
+                ended.direction = _MCDATA::kReceived;
+                ended.status = m_pending.aborted ? _MCDATA::kReplyAborted : _MCDATA::kReplyTimeout;
+                CFifoWr<_MCDATA>* writer = m_pending.writer;
+                clearPendingLocked();
+                lock.unlock();
+                deliver(writer, ended);
+                noteSent();
+                lock.lock();
+                continue;
+            }
+            // Another thread is writing, or the reply is due: sleep until
+            // its deadline or a change. The reader thread moving on to the
+            // next request does not wake this thread unless that request's
+            // deadline comes sooner.
+            m_pending.watched = m_pending.sending ? Clock::time_point::max() : m_pending.deadline;
+            if (m_pending.watched == Clock::time_point::max())
+                m_pendingChanged.wait(lock);
+            else
+                m_pendingChanged.wait_until(lock, m_pending.watched);
+            m_pending.watched = Clock::time_point::min();
+            continue;
+        }
+        _TXDATA request;
+        if (!m_sendQueue.TryRead(request))
+            return;
+        sendLocked(lock, request);
+    }
+}
+
+void CConnectionEngine::sendLocked(std::unique_lock<std::mutex>& lock, _TXDATA& request)
 {
     _MCDATA& r = request.data;
     const bool await = r.waitReply != 0;
-    int count = r.length;
-    {
-        std::lock_guard lock(m_pendingLock);
-        if (await) {
-            m_pending.replied = false;
-            m_pending.aborted = false;
-            const uint8_t sequence = m_pending.sequence++;
-            m_pending.writer = request.replyWriter;
-            m_pending.expected = sequence;
-            std::memmove(r.bytes + 2, r.bytes, static_cast<size_t>(std::min(count, 254)));
-            r.bytes[0] = mcframe::kHeader;
-            r.bytes[1] = sequence;
-            // Too long for any link: the link refuses it with 87.
-            count = std::min(count + 2, static_cast<int>(sizeof r.bytes));
-        } else {
-            clearPendingLocked();
-        }
-    }
-
     const int timeoutMs = r.status;
+    int count = r.length;
+    m_pending.sending = true;
+    m_pending.aborted = false;
+    if (await) {
+        const uint8_t sequence = m_pending.sequence++;
+        m_pending.writer = request.replyWriter;
+        m_pending.expected = sequence;
+        m_pending.inFlight = true;
+        m_pending.deadline = Clock::time_point::max();
+        std::memmove(r.bytes + 2, r.bytes, static_cast<size_t>(std::min(count, 254)));
+        r.bytes[0] = mcframe::kHeader;
+        r.bytes[1] = sequence;
+        // Too long for any link: the link refuses it with 87.
+        count = std::min(count + 2, static_cast<int>(sizeof r.bytes));
+    } else {
+        clearPendingLocked();
+    }
+    lock.unlock();
+
+    const int waitMs = await ? replyWaitMs(timeoutMs) : -1;
     holdReceived();
     const bool written = m_link.SendFrame(r.bytes, count, timeoutMs);
     const uint32_t writeError = GetLastErr();
@@ -346,26 +368,22 @@ void CConnectionEngine::SendStep(_TXDATA& request)
         m_link.Close();
     }
     if (!await)
-        return;
+        noteSent();
 
-    int waitMs = timeoutMs;
-    if (waitMs >= 0 && m_link.GetIOType() == CPortMC_All::kTcp)
-        waitMs = static_cast<int>(std::min<int64_t>(INT_MAX, int64_t{waitMs} + linkInt(CPortMC_Tcp::kTimeout)));
-    const WaitEnd end = waitForReply(waitMs);
-    // Going away: the requester is not waited on any more.
-    if (end == WaitEnd::Stopping) {
-        clearPending();
-        return;
-    }
-    if (end != WaitEnd::Replied) {
-        if (CFifoWr<_MCDATA>* writer = takePendingWriter()) {
-            _MCDATA ended;
-            ended.direction = _MCDATA::kReceived;
-            ended.status = end == WaitEnd::TimedOut ? _MCDATA::kReplyTimeout : _MCDATA::kReplyAborted;
-            deliver(writer, ended);
-        }
-    }
-    clearPending();
+    lock.lock();
+    m_pending.sending = false;
+    // Still due unless a quick reply has ended it during the write.
+    if (await && m_pending.inFlight && waitMs >= 0)
+        m_pending.deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    if (m_pending.deadline < m_pending.watched)
+        m_pendingChanged.notify_all();
+}
+
+void CConnectionEngine::sendQueuedLocked(std::unique_lock<std::mutex>& lock)
+{
+    _TXDATA request;
+    while (!m_pending.stopping && !m_pending.sending && !m_pending.inFlight && m_sendQueue.TryRead(request))
+        sendLocked(lock, request);
 }
 
 void CConnectionEngine::ReceiveStep()
@@ -388,9 +406,10 @@ void CConnectionEngine::ReceiveStep()
 
     _MCDATA reply = frame;
     CFifoWr<_MCDATA>* writer = nullptr;
-    bool wake = false;
+    bool ended = false;
+    bool idle = false;
     {
-        std::lock_guard lock(m_pendingLock);
+        std::unique_lock lock(m_pendingLock);
         bool ends = frame.status != _MCDATA::kGood;
         if (!ends && frame.length >= 2 && frame.bytes[0] == mcframe::kHeader) {
             reply.length = static_cast<uint8_t>(frame.length - 2);
@@ -399,18 +418,25 @@ void CConnectionEngine::ReceiveStep()
             ends = frame.bytes[1] == m_pending.expected;
         }
         if (ends) {
-            wake = m_pending.expected >= 0;
+            ended = m_pending.inFlight;
             writer = m_pending.writer;
-            m_pending.writer = nullptr;
-            m_pending.expected = kMatched;
-            m_pending.replied = wake;
+            clearPendingLocked();
         }
+        // The next request goes out before the requester is woken with
+        // this reply, so that the crate works on it meanwhile. After a
+        // failed read the send-queue thread goes on instead.
+        if (ended && frame.status == _MCDATA::kGood)
+            sendQueuedLocked(lock);
+        idle = ended && !m_pending.sending && !m_pending.inFlight;
     }
-    if (wake)
+    // Nothing is due now: the send-queue thread takes the queue over.
+    if (idle)
         m_pendingChanged.notify_all();
     // Delivered outside the lock: a requester slow to read its replies must
-    // not hold up the send step.
+    // not hold up the send-queue thread.
     deliver(writer, reply);
+    if (ended)
+        noteSent();
 
     if (frame.status == _MCDATA::kGood && frame.length > 0 && frame.bytes[0] == kUnsolicitedCode &&
         m_link.GetIOType() == CPortMC_All::kPrimary)

@@ -4,9 +4,12 @@
 // traffic tap with the traffic box, the byte counters, drop detection and
 // the decode file. The connection window and the terminal console drive it.
 //
-// Threads: the send step runs on the send queue's reader thread, the
-// receive step on the link's reader thread, the traffic hook on whichever
-// of them moves a frame. Every public operation may be called from any
+// Threads: the send step runs on the send queue's reader thread, or on
+// the link's reader thread right after a reply while requests are waiting,
+// so that a busy queue needs no hand-over between threads; the send-queue
+// thread then only watches the reply's timeout and the abort. The receive
+// step runs on the link's reader thread, the traffic hook on whichever
+// thread moves a frame. Every public operation may be called from any
 // thread. Queue blocks while the send queue is full; a requester with
 // Wait Reply gets exactly one record on its writer per request: the reply
 // (status 0), or status -1 or -4 from a failed read, -2 when nothing came
@@ -22,6 +25,7 @@
 #include "links/PortMC_All.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -111,20 +115,25 @@ public:
     std::atomic<uint32_t>& RxCounter() { return m_rxBytes; }
 
 private:
-    // The reply and abort "events" are flags under the pending-reply mutex
-    // with one condition variable: the hand-over to the send step costs no
-    // system call unless it actually sleeps.
+    using Clock = std::chrono::steady_clock;
+    // One request at a time is being sent or has its reply due. The reply,
+    // the abort and the timeout are flags and a deadline under the
+    // pending-reply mutex with one condition variable: a hand-over costs
+    // no system call unless a thread actually sleeps.
     struct Pending {
         CFifoWr<_MCDATA>* writer = nullptr;
         int expected = kNothingAwaited;
         uint8_t sequence = 0;
-        bool replied = false;
+        bool sending = false;   // a thread is in the send step
+        bool inFlight = false;  // an awaited request's reply is due
+        // When the due reply times out; none until its request is written.
+        Clock::time_point deadline = Clock::time_point::max();
+        // Until when the send-queue thread sleeps; min while it is awake.
+        Clock::time_point watched = Clock::time_point::min();
         bool aborted = false;
         bool stopping = false;
     };
-    enum class WaitEnd { Replied, Aborted, TimedOut, Stopping };
     static constexpr int kNothingAwaited = -1;
-    static constexpr int kMatched = -2;
 
     static void TrafficHook(void* context, int direction, const uint8_t* bytes, int count);
     // Posts to the tap. While the send step writes, received records wait
@@ -135,13 +144,19 @@ private:
     void releaseReceivedLocked();
     void releaseReceived();
     static void ReceiveHook(CPortMC* link, void* context);
-    void SendStep(_TXDATA& request);
+    // The send-queue thread: sends queued requests and ends replies that
+    // time out or are aborted, until nothing is queued or due.
+    void RunSendQueue();
+    // The send step; entered and left with the pending-reply lock held,
+    // which it releases while the frame is written.
+    void sendLocked(std::unique_lock<std::mutex>& lock, _TXDATA& request);
+    // On the link's reader thread after a reply: sends the waiting requests
+    // up to the next awaited one.
+    void sendQueuedLocked(std::unique_lock<std::mutex>& lock);
     void ReceiveStep();
-    // The reply writer still waiting, taken out of the pending state.
-    CFifoWr<_MCDATA>* takePendingWriter();
     void clearPendingLocked();
-    void clearPending();
-    WaitEnd waitForReply(int timeoutMs);
+    // The reply wait of an awaited request in milliseconds (< 0: none).
+    int replyWaitMs(int timeoutMs);
     void deliver(CFifoWr<_MCDATA>* writer, const _MCDATA& record);
     int32_t linkInt(int32_t id);
     std::string linkText(int32_t id);

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -385,17 +385,17 @@ bool CPortIO_Com::WaitForData(int timeoutMs)
         return true;
     }
     m_dataReady.Reset();
-    int ready = WaitReadable(timeoutMs, true);
+    uint32_t events = 0;
+    int ready = WaitReadable(timeoutMs, true, &events);
     if (ready <= 0)
         return ready == 0;
+    // A hung-up line (device gone, other end of a pseudo-terminal closed)
+    // stays readable for ever; it ends the wait as aborted.
+    if (events & (EPOLLHUP | EPOLLERR))
+        return failWith(err::Aborted);
     {
         std::shared_lock fdLock(m_fdLock);
         if (fd() < 0)
-            return failWith(err::Aborted);
-        // A hung-up line (device gone, other end of a pseudo-terminal
-        // closed) stays readable for ever; it ends the wait as aborted.
-        pollfd p{fd(), POLLIN, 0};
-        if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)))
             return failWith(err::Aborted);
         if (!CheckLineErrors(fd()))
             return false;

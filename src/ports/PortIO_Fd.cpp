@@ -27,7 +27,9 @@ int newEpoll()
 void watch(int set, int fd, uint32_t tag)
 {
     epoll_event e{};
-    e.events = EPOLLIN;
+    // A socket's peer closing shows as EPOLLRDHUP; hang-ups and errors are
+    // always reported.
+    e.events = EPOLLIN | EPOLLRDHUP;
     e.data.u32 = tag;
     epoll_ctl(set, EPOLL_CTL_ADD, fd, &e);
 }
@@ -109,7 +111,7 @@ void CPortIO_Fd::BeforeClose(int) {}
 void CPortIO_Fd::AfterClose() {}
 void CPortIO_Fd::StopWorkers() {}
 
-int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause)
+int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause, uint32_t* deviceEvents)
 {
     std::shared_lock fdLock(m_fdLock);
     if (m_fd < 0) {
@@ -147,7 +149,11 @@ int CPortIO_Fd::WaitReadable(int timeoutMs, bool wakeOnPause)
             case kAbortTag:
                 SetLastErr(err::Aborted);
                 return -1;
-            case kDeviceTag: readable = true; break;
+            case kDeviceTag:
+                readable = true;
+                if (deviceEvents)
+                    *deviceEvents = events[i].events;
+                break;
             default: paused = true; break;
             }
         }
@@ -185,8 +191,10 @@ int CPortIO_Fd::ReadBlocking(void* buffer, int max)
         return -1;
     }
     std::shared_lock fdLock(m_fdLock);
+    // The port was open when the caller took the read lock: it has been
+    // closed since.
     if (m_fd < 0) {
-        SetLastErr(err::NotOpen);
+        SetLastErr(err::Aborted);
         return -1;
     }
     for (;;) {

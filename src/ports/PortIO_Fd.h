@@ -16,6 +16,7 @@
 #include "ports/PortReader.h"
 
 #include <array>
+#include <cstdint>
 #include <mutex>
 #include <shared_mutex>
 #include <sys/types.h>
@@ -44,13 +45,15 @@ protected:
 
     // Waits until the descriptor is readable, or the pause request (when
     // wakeOnPause) arrives. Returns 1 readable, 0 paused (last error 995),
-    // -1 failure (6 not open, 995 aborted, 1460 timed out).
-    int WaitReadable(int timeoutMs, bool wakeOnPause);
+    // -1 failure (6 not open, 995 aborted, 1460 timed out). When readable,
+    // deviceEvents gets the epoll events (EPOLLHUP, EPOLLERR, EPOLLRDHUP).
+    int WaitReadable(int timeoutMs, bool wakeOnPause, uint32_t* deviceEvents = nullptr);
     // Takes the read lock of an open port: false with 6 when it is not
     // open, with 995 when it was closed while this caller waited for it.
     bool LockForRead(std::unique_lock<std::recursive_mutex>& readLock);
     // One read with the descriptor held, waiting for the first byte: the
-    // count (0 when ReadSome gave 0), or -1 with the last error.
+    // count (0 when ReadSome gave 0), or -1 with the last error (995 when
+    // the port was closed). For callers holding the read lock.
     int ReadBlocking(void* buffer, int max);
 
     // Moves up to max kept bytes into buffer; returns how many.

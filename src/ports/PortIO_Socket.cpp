@@ -9,6 +9,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -564,7 +565,8 @@ bool CPortIO_Socket::WaitForData(int timeoutMs)
         return true;
     }
     m_dataReady.Reset();
-    int ready = WaitReadable(timeoutMs, true);
+    uint32_t events = 0;
+    int ready = WaitReadable(timeoutMs, true, &events);
     if (ready <= 0)
         return ready == 0;
     Role role;
@@ -572,7 +574,8 @@ bool CPortIO_Socket::WaitForData(int timeoutMs)
         std::lock_guard lock(m_stateLock);
         role = m_role;
     }
-    if (role == Role::Client || role == Role::Accepted) {
+    const bool peerMayHaveClosed = (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+    if (peerMayHaveClosed && (role == Role::Client || role == Role::Accepted)) {
         // Readable with nothing to read: the peer closed the connection.
         // Later waits fail as aborted too, as after Close.
         std::shared_lock fdLock(m_fdLock);

@@ -52,6 +52,65 @@ TEST(Event, WaitForAnyReportsLowestReadyIndex)
         << "the auto-reset event was consumed";
 }
 
+namespace {
+bool descriptorReadable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+}  // namespace
+
+// A manual-reset event writes its descriptor only once someone has taken
+// it; from then on a poll on the descriptor (as a socket notifier does)
+// must always agree with the event, whatever happened before.
+TEST(Event, ManualResetDescriptorAgreesWithTheEventOnceTaken)
+{
+    struct Case {
+        const char* name;
+        bool initiallySet;
+        std::vector<char> before;  // 's' set, 'r' reset, before the descriptor is taken
+        bool expectSet;
+    };
+    const Case cases[] = {
+        {"untouched", false, {}, false},
+        {"initially set", true, {}, true},
+        {"set", false, {'s'}, true},
+        {"set twice", false, {'s', 's'}, true},
+        {"set then reset", false, {'s', 'r'}, false},
+        {"initially set, reset", true, {'r'}, false},
+        {"reset then set", false, {'r', 's'}, true},
+    };
+    for (const Case& c : cases) {
+        CEvent e(true, c.initiallySet);
+        for (char op : c.before)
+            op == 's' ? e.Set() : e.Reset();
+        EXPECT_EQ(e.IsSet(), c.expectSet) << c.name;
+        const int fd = e.fd();
+        EXPECT_EQ(descriptorReadable(fd), c.expectSet) << c.name;
+        e.Set();
+        e.Set();
+        EXPECT_TRUE(descriptorReadable(fd)) << c.name;
+        e.Reset();
+        EXPECT_FALSE(descriptorReadable(fd)) << c.name << ": one reset clears any number of sets";
+        e.Set();
+        EXPECT_TRUE(descriptorReadable(fd)) << c.name;
+    }
+}
+
+TEST(Event, WaitForAnyAnswersAKnownSetEventOnlyWhenNoDescriptorComesFirst)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    CEvent a(true), b(true);
+    b.Set();
+    EXPECT_EQ(WaitForAny({CWaitItem::Of(a), CWaitItem::Of(b)}, 0), 1);
+    EXPECT_EQ(WaitForAny({CWaitItem::Fd(fds[0], POLLIN), CWaitItem::Of(b)}, 0), 0)
+        << "a ready descriptor before a set event is the lowest ready index";
+    close(fds[0]);
+    close(fds[1]);
+}
+
 TEST(Event, WaitForAnyMixesEventsAndDescriptors)
 {
     int fds[2];

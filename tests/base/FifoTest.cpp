@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -262,4 +264,38 @@ TEST(FifoNotifier, SentMessageReturnsHandlersResult)
     std::thread pump([&] { queue.Pump([](const QueuedMessage& m) { return static_cast<intptr_t>(m.wParam * 2); }, 5000); });
     EXPECT_EQ(queue.SendMessage(1047, 21, 0, never), 42);
     pump.join();
+}
+
+// Writes that come while the notifier is busy share one wake-up; none may
+// be left unannounced, neither those before the notifier started nor those
+// that race with a delivery: a lost notice leaves elements in the ring.
+TEST(FifoNotifier, EveryWriteIsAnnouncedThoughNoticesAreShared)
+{
+    CFifo<int> fifo(64);
+    fifo.Write(-1);
+    std::mutex lock;
+    std::condition_variable changed;
+    int taken = 0;
+    fifo.Notifier().SetCallback(
+        [&](void*) {
+            int value;
+            while (fifo.TryRead(value)) {
+                std::lock_guard g(lock);
+                ++taken;
+                changed.notify_all();
+            }
+            // Writes landing here race with the end of the delivery.
+            std::this_thread::sleep_for(20us);
+        },
+        nullptr);
+    constexpr int kWrites = 5000;
+    std::thread writer([&] {
+        for (int i = 0; i < kWrites; ++i)
+            ASSERT_TRUE(fifo.Write(i));
+    });
+    writer.join();
+    std::unique_lock g(lock);
+    EXPECT_TRUE(changed.wait_for(g, 5s, [&] { return taken == kWrites + 1; })) << taken << " taken";
+    g.unlock();
+    fifo.Notifier().Stop();
 }

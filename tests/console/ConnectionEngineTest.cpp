@@ -151,6 +151,101 @@ TEST_P(EnginePaths, AbortEndsTheWaitWithMinusThree)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+// Requests queued back to back: after each reply the link's reader thread
+// sends the next ones itself, the unanswered ones up to the next awaited
+// one, and when the queue runs dry the send-queue thread takes over. The
+// box shows every request before its reply, in queue order. Requests
+// without Wait Reply use a command the board leaves unanswered, so that
+// the text is exact; over TCP the crate server would answer those with an
+// error after its timeout, so that path streams awaited requests only.
+struct StreamCase {
+    const char* name;
+    int ioType;
+    bool withUnawaited;
+};
+
+class EngineStreams : public EngineTest, public ::testing::WithParamInterface<StreamCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Streams, EngineStreams,
+                         ::testing::Values(StreamCase{"primary_mixed", CPortMC_All::kPrimary, true},
+                                           StreamCase{"tcp_awaited", CPortMC_All::kTcp, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+constexpr uint8_t kSilentCode = 0x99;
+
+void MakeSilent(CSimBoard& board, uint8_t code)
+{
+    board.AddCommand(code, [](CSimBoard&, std::span<const uint8_t>) { return std::optional<std::vector<uint8_t>>(); });
+}
+
+TEST_P(EngineStreams, BackToBackRequestsGoOutInQueueOrderEachBeforeItsReply)
+{
+    constexpr int kRequests = 40;
+    CFifo<_MCDATA> stream(kRequests + 1);
+    CFifoWr<_MCDATA> streamWriter(stream);
+    MakeSilent(Board(), kSilentCode);
+    Connect(GetParam().ioType);
+    std::string expected;
+    int awaited = 0;
+    char line[64];
+    for (int i = 0; i < kRequests; ++i) {
+        const bool await = !GetParam().withUnawaited || i % 3 != 2;
+        if (await) {
+            ASSERT_TRUE(engine->Queue(&streamWriter, Request({0xED, 0x01}, true)));
+            std::snprintf(line, sizeof line, "TX->EC %02X ED 01 \r\nRX->EC %02X FC ED \r\n", awaited, awaited);
+            ++awaited;
+        } else {
+            ASSERT_TRUE(engine->Queue(&streamWriter, Request({kSilentCode}, false)));
+            std::snprintf(line, sizeof line, "TX->%02X \r\n", kSilentCode);
+        }
+        expected += line;
+    }
+    for (int i = 0; i < awaited; ++i) {
+        _MCDATA r;
+        ASSERT_TRUE(stream.Read(r, 5000)) << "reply " << i;
+        EXPECT_EQ(r.status, _MCDATA::kGood) << "reply " << i;
+        EXPECT_EQ(RecordBytes(r), (Bytes{0xFC, 0xED})) << "reply " << i;
+    }
+    ASSERT_TRUE(engine->WaitUntilSent(5000));
+    ASSERT_TRUE(box.WaitFor("RX->EC " + std::string(line + 7, 2)));
+    EXPECT_EQ(box.Text(), expected);
+}
+
+// The request after a reply is sent by the link's reader thread while the
+// send-queue thread sleeps until the previous request's deadline; a
+// shorter timeout and an abort must still reach the new request at once.
+struct FollowUpCase {
+    const char* name;
+    int timeoutMs;
+    bool abort;
+    int32_t status;
+};
+
+class EngineFollowUps : public EngineTest, public ::testing::WithParamInterface<FollowUpCase> {};
+
+INSTANTIATE_TEST_SUITE_P(FollowUps, EngineFollowUps,
+                         ::testing::Values(FollowUpCase{"shorter_timeout", 150, false, _MCDATA::kReplyTimeout},
+                                           FollowUpCase{"abort", 20000, true, _MCDATA::kReplyAborted}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(EngineFollowUps, RequestSentRightAfterAReplyEndsByItsOwnDeadlineOrAbort)
+{
+    MakeSilent(Board(), kSilentCode);
+    Connect(CPortMC_All::kPrimary);
+    ASSERT_TRUE(engine->Queue(&replies.writer, Request({0xED, 0x01}, true, 20000)));
+    ASSERT_TRUE(engine->Queue(&replies.writer, Request({kSilentCode}, true, GetParam().timeoutMs)));
+    _MCDATA r;
+    ASSERT_TRUE(replies.Next(r));
+    EXPECT_EQ(r.status, _MCDATA::kGood);
+    ASSERT_TRUE(box.WaitFor("TX->EC 01 99 \r\n"));
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam().abort)
+        engine->AbortWait();
+    ASSERT_TRUE(replies.Next(r, 3000)) << "not only at the first request's deadline";
+    EXPECT_EQ(r.status, GetParam().status);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST_P(EnginePaths, TwoTapSubscribersBothGetEveryRecordInOrder)
 {
     auto first = std::make_unique<TapSubscriber>();
