@@ -25,6 +25,25 @@ void lower(int fd)
 }
 }  // namespace
 
+class CEventGuard {
+public:
+    explicit CEventGuard(const CEvent& event) : m_busy(event.m_busy)
+    {
+        while (m_busy.test_and_set(std::memory_order_acquire))
+            m_busy.wait(true, std::memory_order_relaxed);
+    }
+    ~CEventGuard()
+    {
+        m_busy.clear(std::memory_order_release);
+        m_busy.notify_one();
+    }
+    CEventGuard(const CEventGuard&) = delete;
+    CEventGuard& operator=(const CEventGuard&) = delete;
+
+private:
+    std::atomic_flag& m_busy;
+};
+
 CEvent::CEvent(bool manualReset, bool initiallySet)
     : m_fd(eventfd(!manualReset && initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_manualReset(manualReset),
@@ -40,7 +59,7 @@ CEvent::~CEvent() { close(m_fd); }
 int CEvent::fd() const
 {
     if (m_manualReset) {
-        std::lock_guard lock(m_lock);
+        const CEventGuard guard(*this);
         if (!m_watched && m_set)
             raise(m_fd);
         m_watched = true;
@@ -52,7 +71,7 @@ void CEvent::Set()
 {
     if (!m_manualReset)
         return raise(m_fd);
-    std::lock_guard lock(m_lock);
+    const CEventGuard guard(*this);
     if (m_set)
         return;
     m_set = true;
@@ -64,7 +83,7 @@ void CEvent::Reset()
 {
     if (!m_manualReset)
         return lower(m_fd);
-    std::lock_guard lock(m_lock);
+    const CEventGuard guard(*this);
     if (!m_set)
         return;
     m_set = false;
@@ -75,7 +94,7 @@ void CEvent::Reset()
 bool CEvent::IsSet() const
 {
     if (m_manualReset) {
-        std::lock_guard lock(m_lock);
+        const CEventGuard guard(*this);
         return m_set;
     }
     pollfd p{m_fd, POLLIN, 0};

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
-#include <mutex>
+#include <atomic>
 #include <span>
 
 // The constructor throws std::system_error when no descriptor is left.
@@ -35,10 +35,14 @@ public:
 private:
     int m_fd;
     bool m_manualReset;
-    // For a manual-reset event, under the lock: its state, and whether the
+    friend class CEventGuard;
+    // For a manual-reset event, under m_busy: its state, and whether the
     // descriptor has been handed out and so follows it. Waits never
-    // consume such an event.
-    mutable std::mutex m_lock;
+    // consume such an event. m_busy is a flag rather than a mutex: it is
+    // held around one eventfd call at most and callers hold their own
+    // locks while setting events, so a mutex here would join every lock
+    // order in the program (and ThreadSanitizer's graph of them).
+    mutable std::atomic_flag m_busy;
     bool m_set;
     mutable bool m_watched;
 };
