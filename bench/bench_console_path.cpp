@@ -7,8 +7,8 @@
 // first; the result is the median of the per-round ratios console / send.
 // Goal: at least 0.8.
 //
-// Usage: bench_console_path [ROUNDS [REQUESTS [console|send]]]; with a
-// path named, only that one runs (for profiling it alone).
+// Usage: bench_console_path [ROUNDS [REQUESTS [console|send|both [tcp|primary]]]];
+// with a path or a link named, only that one runs (for profiling it alone).
 
 #include "console/ConnectionEngine.h"
 #include "language/VaCompiler.h"
@@ -157,9 +157,13 @@ int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
     const int requests = argc > 2 ? std::atoi(argv[2]) : 300;
-    const std::string only = argc > 3 ? argv[3] : "";
-    if (rounds < 1 || requests < 1 || (only != "" && only != "console" && only != "send")) {
-        std::fprintf(stderr, "usage: bench_console_path [ROUNDS [REQUESTS [console|send]]]\n");
+    std::string only = argc > 3 ? argv[3] : "";
+    const std::string onlyLink = argc > 4 ? argv[4] : "";
+    if (only == "both")
+        only = "";
+    if (rounds < 1 || requests < 1 || (only != "" && only != "console" && only != "send") ||
+        (onlyLink != "" && onlyLink != "tcp" && onlyLink != "primary")) {
+        std::fprintf(stderr, "usage: bench_console_path [ROUNDS [REQUESTS [console|send|both [tcp|primary]]]]\n");
         return 2;
     }
 
@@ -183,7 +187,8 @@ int main(int argc, char** argv)
     bool allMet = true;
     const std::pair<const char*, int> paths[] = {{"tcp", CPortMC_All::kTcp}, {"primary", CPortMC_All::kPrimary}};
     for (const auto& [name, ioType] : paths) {
-        if (getenv("ONLY_PRIMARY") && ioType != CPortMC_All::kPrimary) continue;
+        if (onlyLink != "" && onlyLink != name)
+            continue;
         std::vector<double> console, send, ratios;
         for (int round = 0; round < rounds; ++round) {
             double c = 1, s = 1;
