@@ -5,6 +5,7 @@
 // TCP and 0.85 times on the primary bus. The primary bus is also compared
 // with a plain exchange that waits with a time-out, as the link does.
 
+#include "FdLoops.h"
 #include "RoundRatios.h"
 
 #include "links/PortMC_All.h"
@@ -39,18 +40,6 @@ CSimSystem& simulator()
 }
 
 const uint8_t kCommand[] = {0xED, 0x01};  // ProtectFlash: a short command with a short reply
-
-bool readAll(int fd, uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
 
 void runCommands(benchmark::State& state, CPortMC_All& link)
 {
@@ -96,7 +85,7 @@ void BM_PlainTcp(benchmark::State& state)
         uint8_t frame[12 + sizeof payload];
         std::copy(head.begin(), head.end(), frame);
         std::copy(payload, payload + sizeof payload, frame + 12);
-        if (write(fd, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame) || !readAll(fd, reply, sizeof reply))
+        if (write(fd, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame) || !bench::ReadFull(fd, reply, sizeof reply))
             return state.SkipWithError("exchange failed");
     }
     close(fd);
@@ -141,13 +130,10 @@ bool readAllWithin(int epollSet, int fd, uint8_t* p, size_t n, int timeoutMs)
     return true;
 }
 
-// Blocking reads without a time-out: the fastest exchange, and one no
-// program can ship, as a silent crate would hold it for ever.
-void BM_PlainPrimary(benchmark::State& state)
+// The plain exchange of the command's frames; readReply reads one reply.
+template <class ReadReply>
+void exchangePlainPrimary(benchmark::State& state, int fd, ReadReply readReply)
 {
-    int fd = openRawPrimaryBus(0);
-    if (fd < 0)
-        return state.SkipWithError("open failed");
     uint8_t seq = 0;
     std::vector<uint8_t> frame;
     uint8_t reply[8];
@@ -155,11 +141,21 @@ void BM_PlainPrimary(benchmark::State& state)
         const uint8_t payload[] = {0xEC, seq++, kCommand[0], kCommand[1]};
         mcframe::BuildSerialFrame(payload, sizeof payload, frame);
         if (write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) ||
-            !readAll(fd, reply, sizeof reply))
+            !readReply(reply, sizeof reply))
             return state.SkipWithError("exchange failed");
     }
-    close(fd);
     state.SetItemsProcessed(state.iterations());
+}
+
+// Blocking reads without a time-out: the fastest exchange, and one no
+// program can ship, as a silent crate would hold it for ever.
+void BM_PlainPrimary(benchmark::State& state)
+{
+    int fd = openRawPrimaryBus(0);
+    if (fd < 0)
+        return state.SkipWithError("open failed");
+    exchangePlainPrimary(state, fd, [fd](uint8_t* reply, size_t n) { return bench::ReadFull(fd, reply, n); });
+    close(fd);
 }
 
 // The same exchange with the wait a time-out needs: epoll, then read.
@@ -171,19 +167,11 @@ void BM_PlainPrimaryTimed(benchmark::State& state)
     watch.events = EPOLLIN;
     if (fd < 0 || epollSet < 0 || epoll_ctl(epollSet, EPOLL_CTL_ADD, fd, &watch) != 0)
         return state.SkipWithError("open failed");
-    uint8_t seq = 0;
-    std::vector<uint8_t> frame;
-    uint8_t reply[8];
-    for (auto _ : state) {
-        const uint8_t payload[] = {0xEC, seq++, kCommand[0], kCommand[1]};
-        mcframe::BuildSerialFrame(payload, sizeof payload, frame);
-        if (write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) ||
-            !readAllWithin(epollSet, fd, reply, sizeof reply, 2000))
-            return state.SkipWithError("exchange failed");
-    }
+    exchangePlainPrimary(state, fd, [fd, epollSet](uint8_t* reply, size_t n) {
+        return readAllWithin(epollSet, fd, reply, n, 2000);
+    });
     close(epollSet);
     close(fd);
-    state.SetItemsProcessed(state.iterations());
 }
 
 }  // namespace

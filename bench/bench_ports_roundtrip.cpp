@@ -4,6 +4,7 @@
 // Goal: each port reaches at least 0.8 times the baseline's round trips/s,
 // as the median of per-round ratios. Each run is 50000 exchanges.
 
+#include "FdLoops.h"
 #include "RoundRatios.h"
 
 #include "ports/PortIO_Com.h"
@@ -29,35 +30,11 @@ namespace {
 constexpr int kMessage = 16;
 constexpr int kExchanges = 50000;
 
-bool readFull(int fd, uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool writeFull(int fd, const uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Echoes 16-byte messages on fd until it reads end of file or fails.
 void echoLoop(int fd)
 {
     uint8_t msg[kMessage];
-    while (readFull(fd, msg, sizeof msg) && writeFull(fd, msg, sizeof msg)) {
+    while (bench::ReadFull(fd, msg, sizeof msg) && bench::WriteFull(fd, msg, sizeof msg)) {
     }
 }
 
@@ -103,7 +80,7 @@ void BM_PtyPlain(benchmark::State& state)
     tcsetattr(fd, TCSANOW, &t);
     uint8_t request[kMessage] = {0x55, 1, 2, 3}, reply[kMessage];
     for (auto _ : state) {
-        if (!writeFull(fd, request, sizeof request) || !readFull(fd, reply, sizeof reply))
+        if (!bench::WriteFull(fd, request, sizeof request) || !bench::ReadFull(fd, reply, sizeof reply))
             state.SkipWithError("plain pty exchange failed");
     }
     close(fd);
@@ -175,7 +152,7 @@ void BM_TcpPlain(benchmark::State& state)
         state.SkipWithError("connect failed");
     uint8_t request[kMessage] = {0x55, 0x55, 1, 2}, reply[kMessage];
     for (auto _ : state) {
-        if (!writeFull(fd, request, sizeof request) || !readFull(fd, reply, sizeof reply))
+        if (!bench::WriteFull(fd, request, sizeof request) || !bench::ReadFull(fd, reply, sizeof reply))
             state.SkipWithError("plain TCP exchange failed");
     }
     close(fd);

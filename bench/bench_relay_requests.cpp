@@ -15,6 +15,8 @@
 //
 // Usage: bench_relay_requests [--rounds N] [--seconds S]
 
+#include "FdLoops.h"
+
 #include "links/PortMCFrame.h"
 #include "relay/RelayServer.h"
 #include "sim/SimSystem.h"
@@ -111,18 +113,6 @@ std::unique_ptr<CSimSystem> startSimulator()
 // One request and its reply; false when the exchange failed.
 using Exchange = std::function<bool(uint8_t sequence)>;
 
-bool readExact(int fd, uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t r = read(fd, p, n);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
-
 bool writeAll(int fd, const Bytes& b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
 
 // A client that frames the bus bytes itself (direct pseudo-terminal, ser2net).
@@ -135,7 +125,7 @@ Exchange busClient(int fd, bool socket)
         mcframe::BuildSerialFrame(payload.data(), int(payload.size()), frame);
         const bool written = socket ? writeAll(fd, frame) : write(fd, frame.data(), frame.size()) == ssize_t(frame.size());
         uint8_t reply[8];  // 0x55, N, 0xEC, sequence, 0xFC, 0xFE, CRC
-        return written && readExact(fd, reply, sizeof reply) && reply[3] == seq;
+        return written && bench::ReadFull(fd, reply, sizeof reply) && reply[3] == seq;
     };
 }
 
@@ -149,7 +139,7 @@ Exchange relayClient(int fd)
         Bytes frame(head.begin(), head.end());
         frame.insert(frame.end(), payload.begin(), payload.end());
         uint8_t reply[12 + 4];
-        return writeAll(fd, frame) && readExact(fd, reply, sizeof reply) && reply[13] == seq;
+        return writeAll(fd, frame) && bench::ReadFull(fd, reply, sizeof reply) && reply[13] == seq;
     };
 }
 

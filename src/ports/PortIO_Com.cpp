@@ -409,7 +409,9 @@ ssize_t CPortIO_Com::ReadSome(int fd, void* buffer, size_t max) { return ::read(
 
 ssize_t CPortIO_Com::WriteSome(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
 
-int CPortIO_Com::Read(void* buffer, int max)
+int CPortIO_Com::Read(void* buffer, int max) { return ReadWithin(buffer, max, kInfinite); }
+
+int CPortIO_Com::ReadWithin(void* buffer, int max, int timeoutMs)
 {
     std::unique_lock<std::recursive_mutex> readLock;
     if (!LockForRead(readLock))
@@ -418,7 +420,7 @@ int CPortIO_Com::Read(void* buffer, int max)
         SetLastErr(err::Success);
         return kept;
     }
-    int n = ReadBlocking(buffer, max);
+    int n = ReadBlocking(buffer, max, timeoutMs);
     if (n < 0)
         return 0;
     if (n == 0 && max > 0)
@@ -428,8 +430,8 @@ int CPortIO_Com::Read(void* buffer, int max)
     return n;
 }
 
-int CPortIO_Com::ReadExactStep(void* buffer, int max)
+int CPortIO_Com::ReadExactStep(void* buffer, int max, int timeoutMs)
 {
-    int n = Read(buffer, max);
+    int n = ReadWithin(buffer, max, timeoutMs);
     return n > 0 ? n : -1;
 }

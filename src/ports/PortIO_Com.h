@@ -59,11 +59,14 @@ public:
 protected:
     ssize_t ReadSome(int fd, void* buffer, size_t max) override;
     ssize_t WriteSome(int fd, const void* buffer, size_t count) override;
-    int ReadExactStep(void* buffer, int max) override;
+    int ReadExactStep(void* buffer, int max, int timeoutMs) override;
     bool ReadyForReader() override;
     void BeforeClose(int fd) override;
 
 private:
+    // Read, waiting up to timeoutMs for the first byte.
+    int ReadWithin(void* buffer, int max, int timeoutMs);
+
     struct Settings {
         std::string name;
         int32_t baud = 9600;

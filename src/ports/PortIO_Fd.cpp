@@ -184,7 +184,7 @@ bool CPortIO_Fd::LockForRead(std::unique_lock<std::recursive_mutex>& readLock)
     return true;
 }
 
-int CPortIO_Fd::ReadBlocking(void* buffer, int max)
+int CPortIO_Fd::ReadBlocking(void* buffer, int max, int timeoutMs)
 {
     if (max < 0) {
         SetLastErr(err::BadParam);
@@ -207,9 +207,13 @@ int CPortIO_Fd::ReadBlocking(void* buffer, int max)
             SetLastErrFromErrno();
             return -1;
         }
-        int woke = WaitForAny({CWaitItem::Of(m_abort), CWaitItem::Fd(m_fd, POLLIN)}, kInfinite);
+        int woke = WaitForAny({CWaitItem::Of(m_abort), CWaitItem::Fd(m_fd, POLLIN)}, timeoutMs);
         if (woke == 0) {
             SetLastErr(err::Aborted);
+            return -1;
+        }
+        if (woke == kWaitTimeout) {
+            SetLastErr(err::Timeout);
             return -1;
         }
         if (woke != 1)
@@ -240,10 +244,19 @@ bool CPortIO_Fd::ReadExactly(void* buffer, int count, int timeoutMs, bool ahead)
         return false;
     auto* out = static_cast<uint8_t*>(buffer);
     int got = TakeKept(out, count);
+    // A wait that has just found the descriptor readable (the reader's
+    // WaitForData) lets the first read go without waiting again; that read
+    // still waits at most timeoutMs should the bytes be gone meanwhile.
+    bool readable = m_dataReady.IsSet();
+    auto ready = [&] {
+        const bool known = readable;
+        readable = false;
+        return known || WaitReadable(timeoutMs, false) > 0;
+    };
     while (got < count) {
         const int want = count - got;
         if (!ahead || want >= kReadAheadSize) {
-            const int n = WaitReadable(timeoutMs, false) > 0 ? ReadExactStep(out + got, want) : -1;
+            const int n = ready() ? ReadExactStep(out + got, want, timeoutMs) : -1;
             if (n < 0) {
                 TraceError("read");
                 return false;
@@ -254,9 +267,9 @@ bool CPortIO_Fd::ReadExactly(void* buffer, int count, int timeoutMs, bool ahead)
         uint8_t chunk[kReadAheadSize];
         uint64_t generation = 0;
         int n = -1;
-        if (WaitReadable(timeoutMs, false) > 0) {
+        if (ready()) {
             generation = KeptGeneration();
-            n = ReadExactStep(chunk, sizeof chunk);
+            n = ReadExactStep(chunk, sizeof chunk, timeoutMs);
         }
         if (n < 0) {
             TraceError("read");

@@ -51,10 +51,11 @@ protected:
     // Takes the read lock of an open port: false with 6 when it is not
     // open, with 995 when it was closed while this caller waited for it.
     bool LockForRead(std::unique_lock<std::recursive_mutex>& readLock);
-    // One read with the descriptor held, waiting for the first byte: the
-    // count (0 when ReadSome gave 0), or -1 with the last error (995 when
-    // the port was closed). For callers holding the read lock.
-    int ReadBlocking(void* buffer, int max);
+    // One read with the descriptor held, waiting up to timeoutMs for the
+    // first byte: the count (0 when ReadSome gave 0), or -1 with the last
+    // error (995 when the port was closed, 1460 at the time-out). For
+    // callers holding the read lock.
+    int ReadBlocking(void* buffer, int max, int timeoutMs = kInfinite);
 
     // Moves up to max kept bytes into buffer; returns how many.
     int TakeKept(void* buffer, int max);
@@ -67,8 +68,9 @@ protected:
     virtual ssize_t ReadSome(int fd, void* buffer, size_t max) = 0;
     // Writes what fits without blocking: count or -1 with errno.
     virtual ssize_t WriteSome(int fd, const void* buffer, size_t count) = 0;
-    // ReadExact's read step: bytes read, 0 to wait again, -1 failure.
-    virtual int ReadExactStep(void* buffer, int max) = 0;
+    // ReadExact's read step, waiting up to timeoutMs for the first byte:
+    // bytes read, 0 to wait again, -1 failure.
+    virtual int ReadExactStep(void* buffer, int max, int timeoutMs) = 0;
     // Whether the reader may start: the port is open (or opening).
     virtual bool ReadyForReader() = 0;
     // Called by Close with the descriptor still open, under the close lock.

@@ -630,7 +630,9 @@ ssize_t CPortIO_Socket::WriteSome(int fd, const void* buffer, size_t count)
     return n;
 }
 
-int CPortIO_Socket::Read(void* buffer, int max)
+int CPortIO_Socket::Read(void* buffer, int max) { return ReadWithin(buffer, max, kInfinite); }
+
+int CPortIO_Socket::ReadWithin(void* buffer, int max, int timeoutMs)
 {
     std::unique_lock<std::recursive_mutex> readLock;
     if (!LockForRead(readLock))
@@ -639,7 +641,7 @@ int CPortIO_Socket::Read(void* buffer, int max)
         SetLastErr(err::Success);
         return kept;
     }
-    int n = ReadBlocking(buffer, max);
+    int n = ReadBlocking(buffer, max, timeoutMs);
     if (n < 0)
         return -1;
     Monitor(1, buffer, n);
@@ -647,14 +649,14 @@ int CPortIO_Socket::Read(void* buffer, int max)
     return n;
 }
 
-int CPortIO_Socket::ReadExactStep(void* buffer, int max)
+int CPortIO_Socket::ReadExactStep(void* buffer, int max, int timeoutMs)
 {
     Role role;
     {
         std::lock_guard lock(m_stateLock);
         role = m_role;
     }
-    int n = Read(buffer, max);
+    int n = ReadWithin(buffer, max, timeoutMs);
     if (n == 0 && role != Role::Datagram) {
         SetLastErr(err::ConnReset);
         return -1;

@@ -68,12 +68,15 @@ public:
 protected:
     ssize_t ReadSome(int fd, void* buffer, size_t max) override;
     ssize_t WriteSome(int fd, const void* buffer, size_t count) override;
-    int ReadExactStep(void* buffer, int max) override;
+    int ReadExactStep(void* buffer, int max, int timeoutMs) override;
     bool ReadyForReader() override;
     void AfterClose() override;
     void StopWorkers() override;
 
 private:
+    // Read, waiting up to timeoutMs for the first byte.
+    int ReadWithin(void* buffer, int max, int timeoutMs);
+
     struct Settings {
         int32_t socketType = kTcp;
         std::string host;

@@ -272,6 +272,29 @@ TEST(ComPort, ReadExactOnASilentLineTimesOut)
     EXPECT_EQ(GetLastErr(), err::Timeout);
 }
 
+// After a wait that found data, a read goes ahead without waiting again.
+// Once that data has been taken, the same start must not turn into a read
+// that waits without limit: each kind of read still times out.
+TEST(ComPort, ReadsAfterAWaitThatFoundDataStillTimeOut)
+{
+    PtyPair pty;
+    CPortIO_Com port;
+    ASSERT_TRUE(OpenOn(port, pty));
+    pty.Send({0xAA, 0xBB});
+    ASSERT_TRUE(port.WaitForData(2000));
+    ASSERT_TRUE(port.GetDataEvent().IsSet());
+    uint8_t buf[4];
+    ASSERT_TRUE(port.ReadExactAhead(buf, 2, 500));
+    EXPECT_EQ(buf[0], 0xAA);
+    EXPECT_EQ(buf[1], 0xBB);
+    for (bool ahead : {false, true}) {
+        auto t0 = Clock::now();
+        EXPECT_FALSE(ahead ? port.ReadExactAhead(buf, 1, 200) : port.ReadExact(buf, 1, 200));
+        EXPECT_EQ(GetLastErr(), err::Timeout) << "ahead " << ahead;
+        EXPECT_LT(msSince(t0), 1500) << "ahead " << ahead;
+    }
+}
+
 TEST(ComPort, CloseFromAnotherThreadEndsPendingWaitsAtOnce)
 {
     PtyPair pty;
