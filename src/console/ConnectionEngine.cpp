@@ -375,7 +375,9 @@ void CConnectionEngine::sendLocked(std::unique_lock<std::mutex>& lock, _TXDATA& 
     // Still due unless a quick reply has ended it during the write.
     if (await && m_pending.inFlight && waitMs >= 0)
         m_pending.deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    if (m_pending.deadline < m_pending.watched)
+    // The send-queue thread sleeps on an older deadline, or on this write
+    // when an abort came during it.
+    if (m_pending.deadline < m_pending.watched || (m_pending.aborted && m_pending.inFlight))
         m_pendingChanged.notify_all();
 }
 
