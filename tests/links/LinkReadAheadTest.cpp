@@ -30,13 +30,7 @@ public:
     virtual Bytes Frame(const Bytes& payload) const = 0;
     // Reads the link's next command frame and returns its payload.
     virtual Bytes TakeCommand() = 0;
-    // settle: waits until one read of the link would find all the bytes.
-    void Send(const Bytes& bytes, bool settle = true) const
-    {
-        ASSERT_EQ(write(peer(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        if (settle)
-            std::this_thread::sleep_for(30ms);
-    }
+    void Send(const Bytes& bytes, bool settle = true) const { SendToNearEnd(peer(), bytes, settle); }
 
 protected:
     virtual int peer() const = 0;
@@ -74,22 +68,16 @@ private:
 
 class TcpCrate : public Crate {
 public:
-    TcpCrate() : m_listener(Listen(m_port))
+    TcpCrate()
     {
         // The crate server's own wait would add 2 s to each time-out below.
         m_link->SetProperty("Timeout", CVariant::FromInt(0));
         m_link->SetProperty("Host", CVariant::FromString("127.0.0.1"));
-        m_link->SetProperty("Port", CVariant::FromUInt16(m_port));
+        m_link->SetProperty("Port", CVariant::FromUInt16(m_farEnd.port()));
         m_link->SetProperty("CCB ID", CVariant::FromInt(101));
     }
     CPortMC& link() override { return *m_link; }
-    bool Open() override
-    {
-        if (!m_link->Open() || !m_link->WaitUntilOpen(5000))
-            return false;
-        m_peer = Fd(accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        return m_peer.get() >= 0;
-    }
+    bool Open() override { return m_link->Open() && m_link->WaitUntilOpen(5000) && m_farEnd.Accept(); }
     Bytes Frame(const Bytes& payload) const override
     {
         const auto head = mcframe::BuildTcpHead(101, static_cast<uint32_t>(payload.size()), 0);
@@ -101,19 +89,17 @@ public:
     {
         uint8_t head[mcframe::kTcpHeadSize];
         mcframe::TcpHead h;
-        if (!ReadAll(m_peer.get(), head, sizeof head) || !mcframe::ParseTcpHead(head, h))
+        if (!ReadAll(m_farEnd.fd(), head, sizeof head) || !mcframe::ParseTcpHead(head, h))
             return {};
         Bytes payload(h.length - mcframe::kTcpHeadSize);
-        return ReadAll(m_peer.get(), payload.data(), payload.size()) ? payload : Bytes{};
+        return ReadAll(m_farEnd.fd(), payload.data(), payload.size()) ? payload : Bytes{};
     }
 
 protected:
-    int peer() const override { return m_peer.get(); }
+    int peer() const override { return m_farEnd.fd(); }
 
 private:
-    uint16_t m_port = 0;
-    Fd m_listener;
-    Fd m_peer;
+    TcpFarEnd m_farEnd;
     std::unique_ptr<CPortMC_Tcp> m_link = std::make_unique<CPortMC_Tcp>();
 };
 
@@ -139,30 +125,14 @@ Bytes Receive(CPortMC& link, int timeoutMs, uint32_t* error = nullptr)
 
 // Frames the link's reader thread received.
 struct LinkReader {
-    std::mutex lock;
-    std::vector<Bytes> frames;
+    Collected<Bytes> frames;
     std::atomic<int> calls{0};
 
     static void OnData(CPortMC* link, void* context)
     {
         auto* self = static_cast<LinkReader*>(context);
         ++self->calls;
-        const Bytes frame = Receive(*link, 500);
-        std::lock_guard g(self->lock);
-        self->frames.push_back(frame);
-    }
-    std::vector<Bytes> WaitFor(size_t count)
-    {
-        for (int i = 0; i < 300; ++i) {
-            {
-                std::lock_guard g(lock);
-                if (frames.size() >= count)
-                    return frames;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        std::lock_guard g(lock);
-        return frames;
+        self->frames.Add(Receive(*link, 500));
     }
 };
 
@@ -249,7 +219,7 @@ TEST_P(LinkReadAhead, TheReaderGetsTheFrameThatCameWithACommandsReply)
     EXPECT_TRUE(crate->link().Command(protect, 1, reply, count, 1000)) << GetLastErr();
     board.join();
     EXPECT_EQ(Bytes(reply, reply + count), (Bytes{0xFC, 0xED}));
-    EXPECT_EQ(reader.WaitFor(1), std::vector<Bytes>{kFirst});
+    EXPECT_EQ(reader.frames.WaitFor(1), std::vector<Bytes>{kFirst});
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(reader.calls, 1);
 }
@@ -304,7 +274,7 @@ TEST_P(LinkReadAheadSim, FramesTakenWhileTheReaderPausedReachIt)
     EXPECT_EQ(Receive(link, 500), kFirst);
     EXPECT_EQ(reader.calls, 0);
     ASSERT_TRUE(link.ResumeReader());
-    EXPECT_EQ(reader.WaitFor(2), (std::vector<Bytes>{kSecond, third}));
+    EXPECT_EQ(reader.frames.WaitFor(2), (std::vector<Bytes>{kSecond, third}));
     count = sizeof reply;
     EXPECT_TRUE(link.Command(&status, 1, reply, count, 1000)) << GetLastErr();
     EXPECT_EQ(reader.calls, 2);

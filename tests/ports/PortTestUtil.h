@@ -4,12 +4,14 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <mutex>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
@@ -195,6 +197,60 @@ inline bool WriteAll(int fd, const void* buffer, size_t n)
 {
     return send(fd, buffer, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
 }
+
+// Items that a background thread hands to the test, in order.
+template <class T>
+class Collected {
+public:
+    void Add(T item)
+    {
+        std::lock_guard lock(m_lock);
+        m_items.push_back(std::move(item));
+        m_changed.notify_all();
+    }
+    // What has come once there are `count` items, or after timeoutMs.
+    std::vector<T> WaitFor(size_t count, int timeoutMs = 3000)
+    {
+        std::unique_lock lock(m_lock);
+        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_items.size() >= count; });
+        return m_items;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<T> m_items;
+};
+
+// Writes bytes at the far end of a line in one block. settle: waits until
+// one read at the near end would find them all (a pseudo-terminal hands
+// them over on a kernel worker).
+inline void SendToNearEnd(int farEnd, const std::vector<uint8_t>& bytes, bool settle = true)
+{
+    ASSERT_EQ(write(farEnd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    if (settle)
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+// The far end of a TCP line under test: a loopback listener and the one
+// connection it accepts.
+class TcpFarEnd {
+public:
+    TcpFarEnd() : m_listener(Listen(m_port)) {}
+    uint16_t port() const { return m_port; }
+    // After the near end has connected.
+    bool Accept()
+    {
+        m_peer = Fd(accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        return m_peer.get() >= 0;
+    }
+    int fd() const { return m_peer.get(); }
+
+private:
+    uint16_t m_port = 0;
+    Fd m_listener;
+    Fd m_peer;
+};
 
 // A server thread on an ephemeral loopback port that runs `session` for
 // each connection, one after the other, until destroyed.

@@ -27,14 +27,7 @@ public:
     virtual ~Wire() = default;
     virtual CPortIO& port() = 0;
     virtual bool Open() = 0;
-    // settle: waits until one read would find all the bytes (a
-    // pseudo-terminal hands them over on a kernel worker).
-    void Send(const Bytes& bytes, bool settle = true) const
-    {
-        ASSERT_EQ(write(peer(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        if (settle)
-            std::this_thread::sleep_for(30ms);
-    }
+    void Send(const Bytes& bytes, bool settle = true) const { SendToNearEnd(peer(), bytes, settle); }
 
 protected:
     virtual int peer() const = 0;
@@ -59,23 +52,14 @@ private:
 
 class TcpWire : public Wire {
 public:
-    TcpWire() : m_listener(Listen(m_listenPort)) {}
     CPortIO& port() override { return m_port; }
-    bool Open() override
-    {
-        if (!m_port.OpenSpec("127.0.0.1:" + std::to_string(m_listenPort)))
-            return false;
-        m_peer = Fd(accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        return m_peer.get() >= 0;
-    }
+    bool Open() override { return m_port.OpenSpec("127.0.0.1:" + std::to_string(m_farEnd.port())) && m_farEnd.Accept(); }
 
 protected:
-    int peer() const override { return m_peer.get(); }
+    int peer() const override { return m_farEnd.fd(); }
 
 private:
-    uint16_t m_listenPort = 0;
-    Fd m_listener;
-    Fd m_peer;
+    TcpFarEnd m_farEnd;
     CPortIO_Socket m_port;
 };
 
@@ -111,8 +95,7 @@ protected:
 
 // Frames of two bytes, collected by the background reader.
 struct FrameReader {
-    std::mutex lock;
-    std::vector<Bytes> frames;
+    Collected<Bytes> frames;
     std::atomic<int> calls{0};
 
     static void OnData(CPortIO* port, void* context)
@@ -120,24 +103,8 @@ struct FrameReader {
         auto* self = static_cast<FrameReader*>(context);
         ++self->calls;
         Bytes frame(2);
-        if (port->ReadExactAhead(frame.data(), 2, 500)) {
-            std::lock_guard g(self->lock);
-            self->frames.push_back(frame);
-        }
-    }
-    // Waits up to 2 s for `count` frames.
-    std::vector<Bytes> WaitFor(size_t count)
-    {
-        for (int i = 0; i < 200; ++i) {
-            {
-                std::lock_guard g(lock);
-                if (frames.size() >= count)
-                    return frames;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        std::lock_guard g(lock);
-        return frames;
+        if (port->ReadExactAhead(frame.data(), 2, 500))
+            self->frames.Add(frame);
     }
 };
 
@@ -223,7 +190,7 @@ TEST_P(ReadAhead, KeptFramesWakeTheBackgroundReader)
     ASSERT_TRUE(wire->port().AsyncRead(&FrameReader::OnData, &reader)) << GetLastErr();
     // Three frames in one write: the first read takes them all.
     wire->Send(B("a1b2c3"));
-    EXPECT_EQ(reader.WaitFor(3), (std::vector<Bytes>{B("a1"), B("b2"), B("c3")}));
+    EXPECT_EQ(reader.frames.WaitFor(3), (std::vector<Bytes>{B("a1"), B("b2"), B("c3")}));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(reader.calls, 3) << "a call without data";
 }
@@ -238,7 +205,7 @@ TEST_P(ReadAhead, TheReaderGetsWhatAReadDuringItsPauseKept)
     EXPECT_EQ(ReadAheadOf(2), B("R1"));
     EXPECT_EQ(reader.calls, 0);
     ASSERT_TRUE(wire->port().ResumeReader());
-    EXPECT_EQ(reader.WaitFor(1), std::vector<Bytes>{B("U1")});
+    EXPECT_EQ(reader.frames.WaitFor(1), std::vector<Bytes>{B("U1")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReadAhead, ::testing::Values("pty", "tcp"),
