@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace {
 // The rate text takes the first 80 pixels of a cell, the bar the rest.
 constexpr int kTextWidth = 80;
@@ -99,6 +101,8 @@ CRateListCtrl::~CRateListCtrl()
 CRateItemData* CRateListCtrl::AddLine(const QString& title)
 {
     m_lines.push_back(std::make_unique<CRateItemData>(this, title));
+    // Titles such as a client's address and port are shown whole.
+    header()->resizeSection(0, std::max(header()->sectionSize(0), sizeHintForColumn(0)));
     return m_lines.back().get();
 }
 

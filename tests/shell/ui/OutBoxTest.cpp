@@ -6,6 +6,7 @@
 #include "support/ReadFile.h"
 #include "support/TempDir.h"
 
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -251,6 +252,11 @@ void OutBoxTest::rateLinesShowRatesAndForgetRemovedCounters()
     QCOMPARE(line->RxBar(), 100);  // above full scale: clamped
     QCOMPARE(line->TxBar(), 100);
     QCOMPARE(line->Item()->text(0), QString("Spy 1"));
+    const int narrow = list.header()->sectionSize(0);
+    CRateItemData* client = list.AddLine("127.0.0.1:41578 from a long client name");
+    QVERIFY2(list.header()->sectionSize(0) > narrow, "the title column widens for a long title");
+    QVERIFY(list.header()->sectionSize(0) >= list.fontMetrics().horizontalAdvance(client->Item()->text(0)));
+    list.RemoveLine(client);
     list.RemoveLine(line);
     QCOMPARE(list.topLevelItemCount(), 0);
     rx = 55;
