@@ -5,10 +5,10 @@
 // asked for the descriptor (to wait on it): until then setting and
 // resetting cost no system call, and after it only real changes do.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
-#include <atomic>
 #include <span>
 
 // The constructor throws std::system_error when no descriptor is left.
